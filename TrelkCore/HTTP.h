@@ -1,0 +1,105 @@
+#pragma once
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+// Why bytes are not a request. Both kinds are answered the same way (400).
+struct HTTPError : std::exception {
+    enum class Kind { malformed, tooLarge };
+    Kind kind;
+
+    explicit HTTPError(Kind kind) : kind(kind) {}
+    const char* what() const noexcept override {
+        return kind == Kind::malformed ? "malformed request" : "request too large";
+    }
+};
+
+using HTTPHeaders = std::map<std::string, std::string>;
+using HTTPQuery = std::map<std::string, std::string>;
+
+struct HTTPRequest {
+    // Largest head, and largest body outside uploads.
+    static constexpr size_t limit = 65536;
+
+    std::string method;
+    std::string path;
+    HTTPQuery query;
+    HTTPHeaders headers;
+    std::string body;
+
+    HTTPRequest(std::string method, std::string path, HTTPQuery query, HTTPHeaders headers,
+                std::string body = {});
+
+    struct Head;
+
+    // The request line and headers; none while the blank line has not arrived. Throws HTTPError.
+    static std::optional<Head> head(std::string_view bytes);
+    // A whole request with its body; none while bytes are missing. Throws HTTPError.
+    static std::optional<HTTPRequest> parse(std::string_view bytes);
+    // A request target as (path, query), both decoded.
+    static std::pair<std::string, HTTPQuery> split(std::string_view target);
+
+    std::optional<std::string> header(std::string_view name) const;
+
+    bool operator==(const HTTPRequest&) const = default;
+};
+
+struct HTTPRequest::Head {
+    HTTPRequest request;
+    size_t end; // offset just past the blank line
+};
+
+struct HTTPResponse {
+    // Bytes of a file on disk, lower to upper inclusive, read when the reply is sent.
+    struct File {
+        std::filesystem::path path;
+        int64_t lower;
+        int64_t upper;
+        bool operator==(const File&) const = default;
+    };
+    using Body = std::variant<std::string, File>;
+
+    int status;
+    HTTPHeaders headers;
+    Body body;
+
+    HTTPResponse(int status, HTTPHeaders headers, Body body = std::string());
+
+    // The value as compact JSON with sorted keys; "{}" when it cannot be written.
+    static HTTPResponse json(const nlohmann::json& value, int status = 200);
+    // {"error": message}
+    static HTTPResponse error(int status, std::string_view message);
+    static std::string_view reason(int status);
+
+    // Status line and header block, with "Content-Length" and "Connection" set.
+    std::string head() const;
+    int64_t length() const;
+};
+
+namespace ByteRange {
+
+struct Part {
+    int64_t lower;
+    int64_t upper;
+    bool operator==(const Part&) const = default;
+};
+struct Whole {
+    bool operator==(const Whole&) const = default;
+};
+struct Unsatisfiable {
+    bool operator==(const Unsatisfiable&) const = default;
+};
+using Result = std::variant<Part, Whole, Unsatisfiable>;
+
+// What a "Range" header asks of a file of size bytes. One range only; anything else is whole.
+Result parse(std::optional<std::string_view> header, int64_t size);
+
+} // namespace ByteRange

@@ -1,0 +1,76 @@
+#pragma once
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Pending pairing requests and the tokens of paired pages, kept in the store file.
+class Pairing {
+public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    struct State {
+        enum class Kind { pending, allowed, denied, unknown };
+        Kind kind;
+        std::string value; // the code while pending, the token once allowed
+
+        static State pending(std::string code) { return {Kind::pending, std::move(code)}; }
+        static State allowed(std::string token) { return {Kind::allowed, std::move(token)}; }
+        static State denied() { return {Kind::denied, {}}; }
+        static State unknown() { return {Kind::unknown, {}}; }
+        bool operator==(const State&) const = default;
+    };
+
+    struct Pending {
+        std::string code;
+        std::string origin;
+        std::chrono::steady_clock::time_point at;
+        State state;
+    };
+
+    struct Request {
+        std::string id;
+        std::string code;
+    };
+
+    enum class Decision { allow, deny };
+
+    // Loads the tokens from store; an unreadable store starts with none. No store: memory only.
+    explicit Pairing(std::optional<std::filesystem::path> store,
+                     Clock now = std::chrono::steady_clock::now);
+
+    int count() const;
+    Request request(const std::string& origin);
+    State state(const std::string& id) const;
+    void answer(const std::string& id, Decision decision);
+    bool valid(std::optional<std::string_view> token) const;
+    void forgetAll();
+
+    std::chrono::duration<double> ttl() const;
+    void setTTL(std::chrono::duration<double> ttl);
+
+private:
+    bool expiredLocked(const Pending& entry) const;
+    void saveLocked() const;
+
+    const std::optional<std::filesystem::path> store;
+    const Clock now;
+    mutable std::mutex lock; // guards pending, tokens and lifetime
+    std::map<std::string, Pending> pending;
+    std::map<std::string, std::string> tokens; // token → the origin that received it
+    std::chrono::duration<double> lifetime{120.0};
+};
+
+namespace Origins {
+
+// Whether a page of this origin may use the service.
+bool allowed(std::optional<std::string_view> origin);
+
+// The CORS and private-network headers that let an allowed page read a reply.
+std::map<std::string, std::string> headers(std::string_view origin);
+
+} // namespace Origins

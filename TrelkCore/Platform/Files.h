@@ -1,0 +1,58 @@
+#pragma once
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace Files {
+
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd = std::exchange(other.fd, -1);
+        }
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+
+    int get() const { return fd; }
+    explicit operator bool() const { return fd >= 0; }
+    // Closes now and tells whether close itself succeeded.
+    int close() { return ::close(std::exchange(fd, -1)); }
+    void reset() {
+        if (fd >= 0) ::close(std::exchange(fd, -1));
+    }
+
+private:
+    int fd = -1;
+};
+
+// The user's data folder: $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+std::filesystem::path dataHome();
+
+// The user's home folder: $HOME, else the password database's entry.
+std::filesystem::path home();
+
+// Creates the folder and any missing parents; throws std::system_error.
+void createFolders(const std::filesystem::path& folder);
+
+// Replaces path with bytes, or leaves the old file as it was: a temporary file in the same
+// folder, created with mode from the start, written, synced, renamed over path, folder synced.
+// Creates missing parent folders first. Throws std::system_error.
+void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+
+// The whole file, or none when it cannot be read or is larger than maxBytes.
+std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBytes);
+
+} // namespace Files

@@ -1,0 +1,60 @@
+#include "app/TerminalDesktop.h"
+
+#include "TrelkCore/Platform/Text.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <utility>
+
+TerminalDesktop::TerminalDesktop(int input, std::FILE* output, int interrupt)
+    : input(input), output(output), interrupt(interrupt) {}
+
+size_t TerminalDesktop::alert(const Alert& alert) {
+    const std::vector<std::string> buttons = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
+    std::fprintf(output, "%s\n", alert.message.c_str());
+    if (!alert.informative.empty()) std::fprintf(output, "%s\n", alert.informative.c_str());
+    for (size_t i = 0; i < buttons.size(); ++i) std::fprintf(output, "  %zu. %s\n", i + 1, buttons[i].c_str());
+    while (true) {
+        std::fprintf(output, "choose 1–%zu [1]: ", buttons.size());
+        std::fflush(output);
+        std::string line;
+        if (readLine(line) == Line::ended) {
+            std::fprintf(output, "\n");
+            std::fflush(output);
+            return buttons.size() - 1;
+        }
+        std::string_view answer = Text::trim(line, " \t\r");
+        if (answer.empty()) return 0;
+        std::optional<int64_t> number = Text::parseInteger(answer);
+        if (number && *number >= 1 && *number <= int64_t(buttons.size())) return size_t(*number - 1);
+        std::fprintf(output, "no button %.*s\n", int(answer.size()), answer.data());
+    }
+}
+
+TerminalDesktop::Line TerminalDesktop::readLine(std::string& line) {
+    while (true) {
+        if (size_t end = pending.find('\n'); end != std::string::npos) {
+            line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return Line::read;
+        }
+        pollfd watched[2] = {{input, POLLIN, 0}, {interrupt, POLLIN, 0}};
+        if (::poll(watched, interrupt >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            return Line::ended;
+        }
+        if (interrupt >= 0 && (watched[1].revents & POLLIN)) return Line::ended;
+        char bytes[4096];
+        ssize_t count = ::read(input, bytes, sizeof bytes);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            if (pending.empty()) return Line::ended;
+            line = std::exchange(pending, {}); // a last line without its line break
+            return Line::read;
+        }
+        pending.append(bytes, size_t(count));
+    }
+}
