@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -22,3 +24,6 @@ private:
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 // The whole file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+
+// The permission bits of a file; 0 when it cannot be read.
+mode_t modeOf(const std::filesystem::path& path);

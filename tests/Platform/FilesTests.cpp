@@ -1,0 +1,153 @@
+#include "TrelkCore/Platform/Files.h"
+
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+// Sets the process umask for one scope.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : previous(umask(mask)) {}
+    ~UmaskScope() { umask(previous); }
+
+private:
+    mode_t previous;
+};
+
+// Makes writes past limit bytes fail with EFBIG for one scope; root cannot get around it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) : previousHandler(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit lowered = previous;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit previous{};
+    sighandler_t previousHandler;
+};
+
+} // namespace
+
+TEST(Files, WriteAtomicallyGivesExactlyTheModeAsked) {
+    TempFolder folder;
+    const std::pair<mode_t, mode_t> cases[] = {{0, 0600}, {0, 0640}, {077, 0644}, {022, 0666}};
+    for (const auto& [mask, mode] : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << "umask " << mask << " mode " << mode);
+        fs::path path = folder / "file";
+        {
+            UmaskScope scope(mask);
+            Files::writeAtomically(path, "bytes", mode);
+        }
+        EXPECT_EQ(modeOf(path), mode);
+        EXPECT_EQ(readFile(path), "bytes");
+    }
+}
+
+TEST(Files, WriteAtomicallyDoesNotKeepTheModeOfTheFileItReplaces) {
+    TempFolder folder;
+    fs::path path = folder / "tokens.json";
+    writeFile(path, "old");
+    chmod(path.c_str(), 0666);
+    UmaskScope scope(0);
+    Files::writeAtomically(path, "new", 0600);
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"tokens.json"});
+}
+
+TEST(Files, WriteAtomicallyCreatesMissingParents) {
+    TempFolder folder;
+    fs::path path = folder / "a" / "b c" / "d" / "file.json";
+    Files::writeAtomically(path, "{}", 0600);
+    EXPECT_EQ(readFile(path), "{}");
+    EXPECT_EQ(namesIn(path.parent_path()), std::set<std::string>{"file.json"});
+}
+
+TEST(Files, WriteAtomicallyWritesEmptyAndLargeContents) {
+    TempFolder folder;
+    fs::path path = folder / "file";
+    Files::writeAtomically(path, "", 0600);
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    const std::string large(3 << 20, 'x');
+    Files::writeAtomically(path, large, 0600);
+    EXPECT_EQ(readFile(path), large);
+}
+
+TEST(Files, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    TempFolder folder;
+    fs::path path = folder / "tokens.json";
+    writeFile(path, "old contents");
+    chmod(path.c_str(), 0644);
+    {
+        FileSizeLimit limit(1024);
+        EXPECT_THROW(Files::writeAtomically(path, std::string(4096, 'x'), 0600), std::system_error);
+    }
+    EXPECT_EQ(readFile(path), "old contents");
+    EXPECT_EQ(modeOf(path), 0644u);
+    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"tokens.json"});
+}
+
+TEST(Files, FailedRenameOntoAFolderLeavesItAndNoTemporary) {
+    TempFolder folder;
+    fs::path path = folder / "tokens.json";
+    fs::create_directory(path);
+    writeFile(path / "inside", "kept");
+    EXPECT_THROW(Files::writeAtomically(path, "new", 0600), std::system_error);
+    EXPECT_TRUE(fs::is_directory(path));
+    EXPECT_EQ(readFile(path / "inside"), "kept");
+    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"tokens.json"});
+}
+
+TEST(Files, WriteUnderARegularFileFailsAndLeavesIt) {
+    TempFolder folder;
+    writeFile(folder / "service", "not a folder");
+    EXPECT_THROW(Files::writeAtomically(folder / "service" / "tokens.json", "{}", 0600),
+                 std::system_error);
+    EXPECT_EQ(readFile(folder / "service"), "not a folder");
+    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"service"});
+}
+
+TEST(Files, ReadReturnsTheWholeFileUpToTheLimit) {
+    TempFolder folder;
+    writeFile(folder / "empty", "");
+    writeFile(folder / "ten", "0123456789");
+    fs::create_directory(folder / "folder");
+    EXPECT_EQ(Files::read(folder / "empty", 0), "");
+    EXPECT_EQ(Files::read(folder / "ten", 10), "0123456789");
+    EXPECT_EQ(Files::read(folder / "ten", 9), std::nullopt);
+    EXPECT_EQ(Files::read(folder / "missing", 100), std::nullopt);
+    EXPECT_EQ(Files::read(folder / "folder", 100), std::nullopt);
+}
+
+TEST(Files, ReadFollowsLinksToRegularFiles) {
+    TempFolder folder;
+    writeFile(folder / "target", "bytes");
+    fs::create_symlink(folder / "target", folder / "link");
+    fs::create_symlink(folder / "nowhere", folder / "dangling");
+    EXPECT_EQ(Files::read(folder / "link", 100), "bytes");
+    EXPECT_EQ(Files::read(folder / "dangling", 100), std::nullopt);
+}

@@ -1,0 +1,110 @@
+#include "app/TrelkModel.h"
+
+#include "app/Desktop.h"
+#include "tests/support/HTTPClient.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
+
+namespace {
+
+// The user: answers every alert with the same button and remembers what it was shown.
+class ScriptedUser : public Desktop {
+public:
+    void activate() override { ++activations; }
+    size_t alert(const Alert& alert) override {
+        alerts.push_back(alert);
+        return choice;
+    }
+
+    size_t choice = 0;
+    int activations = 0;
+    std::vector<Alert> alerts;
+};
+
+class TrelkModelTest : public testing::Test {
+protected:
+    TrelkModel::Setup setup(std::vector<uint16_t> ports) { return {folder.path(), std::move(ports)}; }
+
+    // Runs the event loop until done() holds; false after ten seconds without it.
+    bool runUntil(const std::function<bool()>& done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > 10000) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return true;
+    }
+
+    void askToPair(uint16_t port) {
+        TestReply reply = askServer(port, "POST /trelk/pair HTTP/1.1\r\nOrigin: http://localhost:5173\r\n\r\n");
+        ASSERT_EQ(reply.status, 200);
+        code = nlohmann::json::parse(reply.body).at("code");
+    }
+
+    int argc = 1;
+    char name[8] = "trelk";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication application{argc, argv};
+    TempFolder folder;
+    ScriptedUser user;
+    std::string code;
+};
+
+TEST_F(TrelkModelTest, WithEveryPortTakenTheServiceStaysOff) {
+    TakenPort first, second;
+    TrelkModel model(user, setup({first.port(), second.port()}));
+    EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken") << "not ready yet";
+    bool ready = false;
+    QObject::connect(&model, &TrelkModel::serverReady, [&] { ready = true; });
+    ASSERT_TRUE(runUntil([&] { return ready; }));
+    EXPECT_EQ(model.port(), std::nullopt);
+    EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken");
+}
+
+TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
+    uint16_t port = freePort();
+    TrelkModel model(user, setup({port}));
+    ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+    EXPECT_EQ(model.port(), port);
+    EXPECT_EQ(model.status(), "Not linked · open VorlaneWeb in Chrome to pair");
+
+    askToPair(port);
+    ASSERT_TRUE(runUntil([&] { return model.paired() == 1; }));
+    ASSERT_EQ(user.alerts.size(), 1u);
+    EXPECT_EQ(user.activations, 1);
+    EXPECT_EQ(user.alerts[0].message, "Allow VorlaneWeb to use your library?");
+    EXPECT_EQ(user.alerts[0].informative, "Code " + code + " · check it matches the page\nhttp://localhost:5173");
+    EXPECT_EQ(user.alerts[0].buttons, (std::vector<std::string>{"Allow", "Don't Allow"}));
+    EXPECT_EQ(model.status(), "Linked · 1 browser");
+
+    askToPair(port);
+    ASSERT_TRUE(runUntil([&] { return model.paired() == 2; }));
+    EXPECT_EQ(model.status(), "Linked · 2 browsers");
+}
+
+TEST_F(TrelkModelTest, RefusedPairingAddsNoBrowserAndTokensOutliveARestart) {
+    uint16_t port = freePort();
+    {
+        TrelkModel model(user, setup({port}));
+        ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+        askToPair(port);
+        ASSERT_TRUE(runUntil([&] { return model.paired() == 1; }));
+        user.choice = 1;
+        askToPair(port);
+        ASSERT_TRUE(runUntil([&] { return user.alerts.size() == 2; }));
+        EXPECT_EQ(model.paired(), 1);
+    }
+    TrelkModel again(user, setup({freePort()}));
+    EXPECT_EQ(again.paired(), 1);
+    EXPECT_EQ(modeOf(folder / "tokens.json"), 0600u);
+}
+
+} // namespace
