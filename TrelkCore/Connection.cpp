@@ -53,15 +53,16 @@ void Connection::onRead(const asio::error_code& error, size_t count) {
 
 std::optional<HTTPResponse> Connection::replyToBuffer() {
     try {
-        if (!uploadAsked) {
-            if (std::optional<HTTPRequest::Head> head = HTTPRequest::head(buffer)) {
-                uploadAsked = true;
-                UploadStart start = handler.upload(head->request);
-                if (auto* refuse = std::get_if<UploadStart::Refuse>(&start.value)) return refuse->response;
-            }
+        if (!head) {
+            head = HTTPRequest::head(buffer, searched);
+            searched = buffer.size();
+            if (!head) return std::nullopt;
+            UploadStart start = handler.upload(head->request);
+            if (auto* refuse = std::get_if<UploadStart::Refuse>(&start.value)) return refuse->response;
+            needed = head->end + HTTPRequest::bodyLength(head->request);
         }
-        if (std::optional<HTTPRequest> request = HTTPRequest::parse(buffer)) return handler.handle(*request);
-        return std::nullopt;
+        if (buffer.size() < needed) return std::nullopt;
+        return handler.handle(HTTPRequest::parse(buffer).value());
     } catch (const HTTPError&) {
         return badRequest();
     } catch (const std::exception& failure) {
@@ -71,8 +72,8 @@ std::optional<HTTPResponse> Connection::replyToBuffer() {
 
 void Connection::send(HTTPResponse answer) {
     reply = std::move(answer);
-    head = reply->head();
-    asio::async_write(socket, asio::buffer(head),
+    replyHead = reply->head();
+    asio::async_write(socket, asio::buffer(replyHead),
                       [self = shared_from_this()](const asio::error_code& error, size_t) {
                           self->onHeadSent(error);
                       });

@@ -41,9 +41,11 @@ private:
     RequestHandler& handler;
     std::string buffer;
     std::array<char, HTTPRequest::limit> incoming;
-    bool uploadAsked = false;
+    size_t searched = 0;                  // bytes known to hold no blank line
+    std::optional<HTTPRequest::Head> head; // once it has arrived
+    size_t needed = 0;                    // bytes of head and body together
     std::optional<HTTPResponse> reply;
-    std::string head;
+    std::string replyHead;
     Files::Descriptor file;
     std::vector<char> piece;
     size_t drained = 0;

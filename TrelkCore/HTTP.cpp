@@ -63,10 +63,11 @@ HTTPRequest::HTTPRequest(std::string method, std::string path, HTTPQuery query, 
     : method(std::move(method)), path(std::move(path)), query(std::move(query)),
       headers(lowercasedNames(std::move(headers))), body(std::move(body)) {}
 
-std::optional<HTTPRequest::Head> HTTPRequest::head(std::string_view bytes) {
+std::optional<HTTPRequest::Head> HTTPRequest::head(std::string_view bytes, size_t searched) {
     // Only the first limit + 1 bytes may hold the blank line, so that the longest head accepted
     // is the same whether the bytes arrive at once or one by one.
-    size_t blank = bytes.substr(0, limit + 1).find(blankLine);
+    const size_t from = std::min(searched, bytes.size());
+    size_t blank = bytes.substr(0, limit + 1).find(blankLine, from < blankLine.size() ? 0 : from - blankLine.size() + 1);
     if (blank == std::string_view::npos) {
         if (bytes.size() <= limit) return std::nullopt;
         throw HTTPError(HTTPError::Kind::tooLarge);
@@ -98,11 +99,16 @@ std::optional<HTTPRequest::Head> HTTPRequest::head(std::string_view bytes) {
 std::optional<HTTPRequest> HTTPRequest::parse(std::string_view bytes) {
     std::optional<Head> head = HTTPRequest::head(bytes);
     if (!head) return std::nullopt;
-    std::optional<int64_t> length = Text::parseInteger(head->request.header("content-length").value_or("0"));
-    if (!length || *length < 0 || *length > int64_t(limit)) throw HTTPError(HTTPError::Kind::tooLarge);
-    if (bytes.size() - head->end < size_t(*length)) return std::nullopt;
-    head->request.body = std::string(bytes.substr(head->end, size_t(*length)));
+    const size_t length = bodyLength(head->request);
+    if (bytes.size() - head->end < length) return std::nullopt;
+    head->request.body = std::string(bytes.substr(head->end, length));
     return std::move(head->request);
+}
+
+size_t HTTPRequest::bodyLength(const HTTPRequest& head) {
+    std::optional<int64_t> length = Text::parseInteger(head.header("content-length").value_or("0"));
+    if (!length || *length < 0 || *length > int64_t(limit)) throw HTTPError(HTTPError::Kind::tooLarge);
+    return size_t(*length);
 }
 
 std::pair<std::string, HTTPQuery> HTTPRequest::split(std::string_view target) {
@@ -114,9 +120,7 @@ std::pair<std::string, HTTPQuery> HTTPRequest::split(std::string_view target) {
     for (std::string_view piece : splitOmittingEmpty(target.substr(mark + 1), '&')) {
         std::vector<std::string_view> parts = splitOmittingEmpty(piece, '=', 1);
         if (parts.empty()) continue;
-        std::string key = decodedQueryPart(parts[0]);
-        if (key.empty()) continue;
-        query[std::move(key)] = parts.size() > 1 ? decodedQueryPart(parts[1]) : std::string();
+        query[decodedQueryPart(parts[0])] = parts.size() > 1 ? decodedQueryPart(parts[1]) : std::string();
     }
     return {std::move(path), std::move(query)};
 }

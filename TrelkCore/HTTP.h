@@ -41,7 +41,11 @@ struct HTTPRequest {
     struct Head;
 
     // The request line and headers; none while the blank line has not arrived. Throws HTTPError.
-    static std::optional<Head> head(std::string_view bytes);
+    // The first searched bytes are known to hold no blank line: a caller whose buffer grows
+    // piece by piece looks at each byte once.
+    static std::optional<Head> head(std::string_view bytes, size_t searched = 0);
+    // The body length a head announces. Throws HTTPError when it is not one we take.
+    static size_t bodyLength(const HTTPRequest& head);
     // A whole request with its body; none while bytes are missing. Throws HTTPError.
     static std::optional<HTTPRequest> parse(std::string_view bytes);
     // A request target as (path, query), both decoded.
