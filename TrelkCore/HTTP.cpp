@@ -11,23 +11,6 @@ namespace {
 
 constexpr std::string_view blankLine = "\r\n\r\n";
 
-// Pieces between separators, leaving out empty ones; after maxSplits non-empty pieces the rest
-// is one last piece, separators and all.
-std::vector<std::string_view> splitOmittingEmpty(std::string_view text, char separator,
-                                                 size_t maxSplits = SIZE_MAX) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != separator) continue;
-        bool appended = i > start;
-        if (appended) pieces.push_back(text.substr(start, i - start));
-        start = i + 1;
-        if (appended && pieces.size() == maxSplits) break;
-    }
-    if (start < text.size()) pieces.push_back(text.substr(start));
-    return pieces;
-}
-
 std::vector<std::string_view> lines(std::string_view text) {
     std::vector<std::string_view> result;
     size_t start = 0;
@@ -76,7 +59,7 @@ std::optional<HTTPRequest::Head> HTTPRequest::head(std::string_view bytes, size_
     if (!Text::validUTF8(text)) malformed();
 
     std::vector<std::string_view> all = lines(text);
-    std::vector<std::string_view> requestLine = splitOmittingEmpty(all.front(), ' ');
+    std::vector<std::string_view> requestLine = Text::split(all.front(), ' ');
     if (requestLine.size() != 3 || !requestLine[2].starts_with("HTTP/1.")) malformed();
 
     HTTPHeaders headers;
@@ -117,8 +100,8 @@ std::pair<std::string, HTTPQuery> HTTPRequest::split(std::string_view target) {
     std::string path = Text::percentDecoded(rawPath).value_or(std::string(rawPath));
     HTTPQuery query;
     if (mark == std::string_view::npos) return {std::move(path), std::move(query)};
-    for (std::string_view piece : splitOmittingEmpty(target.substr(mark + 1), '&')) {
-        std::vector<std::string_view> parts = splitOmittingEmpty(piece, '=', 1);
+    for (std::string_view piece : Text::split(target.substr(mark + 1), '&')) {
+        std::vector<std::string_view> parts = Text::split(piece, '=', 1);
         if (parts.empty()) continue;
         query[decodedQueryPart(parts[0])] = parts.size() > 1 ? decodedQueryPart(parts[1]) : std::string();
     }

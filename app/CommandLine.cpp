@@ -4,7 +4,12 @@
 #include "app/TerminalDesktop.h"
 #include "app/TrelkModel.h"
 
+#include "TrelkCore/Error.h"
+#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Library.h"
 #include "TrelkCore/Version.h"
+
+#include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
 
@@ -21,9 +26,11 @@ constexpr const char* usage =
     "usage: vorlane-trelk [COMMAND]\n"
     "\n"
     "commands:\n"
-    "  serve       run the service for paired browser pages (the default)\n"
-    "  --version   print the version\n"
-    "  --help      print this help\n";
+    "  serve          run the service for paired browser pages (the default)\n"
+    "  scan [FOLDER]  print the library listing (default: the library folder)\n"
+    "  probe FILE     print the facts of a master as JSON\n"
+    "  --version      print the version\n"
+    "  --help         print this help\n";
 
 int usageError() {
     std::fputs(usage, stderr);
@@ -46,12 +53,33 @@ int serve(int argc, char** argv) {
     return application.exec();
 }
 
+// The listing the browser gets, on one line.
+int scan(const std::filesystem::path& folder) {
+    nlohmann::json listing = nlohmann::json::array();
+    for (const Asset& asset : Library::scan(folder)) listing.push_back(asset.json());
+    std::printf("%s\n", listing.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return 0;
+}
+
+int probe(const std::filesystem::path& master) {
+    try {
+        std::printf("%s\n", FFDecode::probe(master).json().dump().c_str());
+        return 0;
+    } catch (const TrelkError& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
+}
+
 } // namespace
 
 int runCommandLine(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     if (arguments.empty()) return serve(argc, argv);
     std::string_view command = arguments.front();
+    if (command == "scan" && arguments.size() <= 2 && !(arguments.size() == 2 && arguments[1].starts_with("-")))
+        return scan(arguments.size() == 2 ? std::filesystem::path(arguments[1]) : Library::defaultFolder());
+    if (command == "probe" && arguments.size() == 2) return probe(arguments[1]);
     if (arguments.size() == 1) {
         if (command == "serve") return serve(argc, argv);
         if (command == "--version") {

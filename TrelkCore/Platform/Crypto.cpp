@@ -1,6 +1,7 @@
 #include "TrelkCore/Platform/Crypto.h"
 
 #include <openssl/rand.h>
+#include <openssl/evp.h>
 
 #include <stdexcept>
 #include <vector>
@@ -13,19 +14,33 @@ void fillRandom(unsigned char* bytes, size_t count) {
     if (RAND_bytes(bytes, int(count)) != 1) throw std::runtime_error("the random source failed");
 }
 
+std::string hex(const unsigned char* bytes, size_t count) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
 } // namespace
 
 std::string randomHex(size_t count) {
     std::vector<unsigned char> bytes(count);
     fillRandom(bytes.data(), count);
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(count * 2);
-    for (unsigned char byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
+    return hex(bytes.data(), count);
+}
+
+std::string sha256Hex(std::string_view bytes) {
+    // Fetched once: looking the digest up on every call costs more than hashing a short path.
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!sha256 || EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha256, nullptr) != 1)
+        throw std::runtime_error("SHA-256 failed");
+    return hex(digest, length);
 }
 
 uint32_t randomBelow(uint32_t bound) {

@@ -2,13 +2,17 @@
 
 #include "TrelkCore/Platform/Crypto.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -30,6 +34,46 @@ void writeAll(int fd, std::string_view bytes) {
             fail("write");
         }
         bytes.remove_prefix(size_t(written));
+    }
+}
+
+std::chrono::system_clock::time_point timeOf(const struct timespec& time) {
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
+}
+
+// Deeper folders than this are left out: each level of the walk holds a descriptor open.
+constexpr int deepest = 64;
+
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    int copy = ::dup(folder);
+    if (copy < 0) return names;
+    DIR* listing = ::fdopendir(copy);
+    if (!listing) {
+        ::close(copy);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    ::closedir(listing);
+    std::erase_if(names, [](const std::string& name) { return name == "." || name == ".."; });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void walk(int folder, const fs::path& path, int depth, const Skip& skip, std::vector<Entry>& found) {
+    for (const std::string& name : namesIn(folder)) {
+        if (name.starts_with(".") || skip(name, depth)) continue;
+        struct stat info;
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(info.st_mode)) {
+            found.push_back({path / name, {int64_t(info.st_size), timeOf(info.st_mtim)}});
+        } else if (S_ISDIR(info.st_mode) && depth < deepest) {
+            Descriptor inner(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (inner) walk(inner.get(), path / name, depth + 1, skip, found);
+        }
     }
 }
 
@@ -95,6 +139,47 @@ std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
         bytes.append(piece, size_t(count));
         if (int64_t(bytes.size()) > maxBytes) return std::nullopt; // grew while being read
     }
+}
+
+std::optional<std::string> readStart(const fs::path& path, size_t count) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    std::string bytes(count, '\0');
+    size_t filled = 0;
+    while (filled < count) {
+        ssize_t got = ::read(fd.get(), bytes.data() + filled, count - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        filled += size_t(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+std::optional<Facts> facts(const fs::path& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return Facts{int64_t(info.st_size), timeOf(info.st_mtim)};
+}
+
+std::optional<std::vector<Entry>> regularFiles(const fs::path& folder, const Skip& skip) {
+    Descriptor top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!top) return std::nullopt;
+    std::vector<Entry> found;
+    walk(top.get(), folder, 1, skip, found);
+    return found;
+}
+
+void moveToTrash(const fs::path& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    GError* error = nullptr;
+    const bool moved = g_file_trash(file, nullptr, &error);
+    g_object_unref(file);
+    if (moved) return;
+    std::string reason = error ? error->message : "couldn't move it to the Trash";
+    if (error) g_error_free(error);
+    throw std::runtime_error(reason);
 }
 
 } // namespace Files

@@ -2,7 +2,10 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <vector>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -54,5 +57,33 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes, 
 
 // The whole file, or none when it cannot be read or is larger than maxBytes.
 std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBytes);
+
+// At most the first count bytes of a file; none when it cannot be read.
+std::optional<std::string> readStart(const std::filesystem::path& path, size_t count);
+
+// Size and content-modification time of a regular file; none for anything else, symbolic links
+// included.
+struct Facts {
+    int64_t size;
+    std::chrono::system_clock::time_point modified;
+};
+std::optional<Facts> facts(const std::filesystem::path& path);
+
+struct Entry {
+    std::filesystem::path path;
+    Facts facts;
+};
+
+// Whether the enumeration leaves out a folder or file: its name and its depth (1 for the items
+// directly in the folder enumerated).
+using Skip = std::function<bool(std::string_view name, int depth)>;
+
+// Every regular file under folder, depth first, each folder's items in name order. Hidden items
+// are left out and symbolic links are never followed, so the walk stays inside folder and ends.
+// None when folder itself cannot be read.
+std::optional<std::vector<Entry>> regularFiles(const std::filesystem::path& folder, const Skip& skip);
+
+// Moves a file or folder to the user's Trash; throws std::runtime_error with the reason.
+void moveToTrash(const std::filesystem::path& path);
 
 } // namespace Files

@@ -1,6 +1,14 @@
 #include "TrelkCore/Platform/Text.h"
 
+#include <unicode/coll.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
 #include <charconv>
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <stdexcept>
 
 namespace Text {
 
@@ -51,6 +59,22 @@ bool validUTF8(std::string_view bytes) {
     return true;
 }
 
+std::string repairedUTF8(std::string_view bytes) {
+    std::string repaired;
+    repaired.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        size_t length = sequenceLength(bytes, i);
+        if (length == 0) {
+            repaired += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            repaired.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return repaired;
+}
+
 std::optional<int64_t> parseInteger(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
@@ -69,6 +93,29 @@ std::optional<int64_t> parseInteger(std::string_view text) {
     }
     if (magnitude > limit) return std::nullopt;
     return int64_t(magnitude);
+}
+
+std::optional<double> parseDecimal(std::string_view text) {
+    std::string_view digits = text.starts_with('+') ? text.substr(1) : text;
+    if (digits.size() < text.size() && (digits.starts_with('-') || digits.starts_with('+'))) return std::nullopt;
+    double value;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator, size_t maxSplits) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != separator) continue;
+        bool appended = i > start;
+        if (appended) pieces.push_back(text.substr(start, i - start));
+        start = i + 1;
+        if (appended && pieces.size() == maxSplits) break;
+    }
+    if (start < text.size()) pieces.push_back(text.substr(start));
+    return pieces;
 }
 
 std::string_view trim(std::string_view text, std::string_view characters) {
@@ -101,6 +148,71 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     }
     if (!validUTF8(result)) return std::nullopt;
     return result;
+}
+
+namespace {
+
+icu::UnicodeString unicode(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+}
+
+// One collator per thread: ICU collators are not to be shared between threads while in use.
+const icu::Collator& nameCollator() {
+    thread_local const std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) throw std::runtime_error(std::string("collator: ") + u_errorName(status));
+        made->setStrength(icu::Collator::SECONDARY); // letters and accents count, case does not
+        made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        return made;
+    }();
+    return *collator;
+}
+
+} // namespace
+
+std::string composed(std::string_view text) {
+    if (!validUTF8(text)) return std::string(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return std::string(text);
+    icu::UnicodeString normal = nfc->normalize(unicode(text), status);
+    if (U_FAILURE(status)) return std::string(text);
+    std::string result;
+    normal.toUTF8String(result);
+    return result;
+}
+
+int compareNames(std::string_view a, std::string_view b) {
+    UErrorCode status = U_ZERO_ERROR;
+    UCollationResult order = nameCollator().compareUTF8(icu::StringPiece(a.data(), int32_t(a.size())),
+                                                       icu::StringPiece(b.data(), int32_t(b.size())), status);
+    if (U_FAILURE(status)) return a.compare(b);
+    return int(order);
+}
+
+std::string nameSortKey(std::string_view name) {
+    const icu::UnicodeString text = unicode(name);
+    const icu::Collator& collator = nameCollator();
+    std::string key(size_t(text.length()) * 4 + 16, '\0');
+    auto bytes = [&] { return reinterpret_cast<uint8_t*>(key.data()); };
+    int32_t length = collator.getSortKey(text, bytes(), int32_t(key.size()));
+    if (length > int32_t(key.size())) {
+        key.resize(size_t(length));
+        length = collator.getSortKey(text, bytes(), int32_t(key.size()));
+    }
+    key.resize(length > 0 ? size_t(length - 1) : 0); // without the closing NUL
+    return key;
+}
+
+std::string iso8601(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(time));
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
 }
 
 } // namespace Text

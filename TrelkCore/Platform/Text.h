@@ -1,8 +1,10 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Text {
 
@@ -12,13 +14,36 @@ bool validUTF8(std::string_view bytes);
 // A decimal integer with an optional leading "+" or "-" and nothing else; none on overflow.
 std::optional<int64_t> parseInteger(std::string_view text);
 
+// A decimal number, sign and exponent allowed, from the whole text and nothing else; none for
+// text around it, for infinities and NaN.
+std::optional<double> parseDecimal(std::string_view text);
+
+// The pieces between separators, leaving out empty ones; after maxSplits pieces the rest is one
+// last piece, separators and all.
+std::vector<std::string_view> split(std::string_view text, char separator, size_t maxSplits = SIZE_MAX);
+
 // The text with the given characters cut from both ends.
 std::string_view trim(std::string_view text, std::string_view characters = " \t");
+
+// The text with every byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string repairedUTF8(std::string_view bytes);
 
 // ASCII lower case; other bytes stay as they are.
 std::string lowercased(std::string_view text);
 
 // %XX escapes decoded; none when an escape is broken or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text);
+
+// Unicode canonical composition (NFC); text that is not UTF-8 comes back as it is.
+std::string composed(std::string_view text);
+
+// The order of names in the file browser: case-insensitive, runs of digits by their value, so
+// "clip 9" comes before "Clip 10". Negative, zero or positive like strcmp.
+int compareNames(std::string_view a, std::string_view b);
+// Bytes whose plain order is the order of compareNames: for sorting many names at once.
+std::string nameSortKey(std::string_view name);
+
+// ISO 8601 in UTC without fractions of a second: 2026-12-09T10:00:00Z.
+std::string iso8601(std::chrono::system_clock::time_point time);
 
 } // namespace Text

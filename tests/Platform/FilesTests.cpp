@@ -1,5 +1,6 @@
 #include "TrelkCore/Platform/Files.h"
 
+#include "tests/support/Limits.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -30,24 +31,6 @@ private:
     mode_t previous;
 };
 
-// Makes writes past limit bytes fail with EFBIG for one scope; root cannot get around it.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) : previousHandler(signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit lowered = previous;
-        lowered.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit previous{};
-    sighandler_t previousHandler;
-};
 
 } // namespace
 

@@ -1,0 +1,123 @@
+#include "TrelkCore/FFDecode.h"
+
+#include "TrelkCore/Error.h"
+#include "TrelkCore/Platform/Text.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+int64_t even(int64_t n) { return n + n % 2; }
+
+Process startDecoder(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h) {
+    try {
+        FFDecode::Tags tags = FFDecode::colorTagged(master) ? FFDecode::Tags::present : FFDecode::Tags::missing;
+        return Process::start(ffmpeg, FFDecode::arguments(master, w, h, tags), Process::Stream::pipe,
+                              Process::Stream::pipe);
+    } catch (const std::system_error&) {
+        throw TrelkError("couldn't start the decoder for this codec");
+    }
+}
+
+// The frame rate as a fraction: "30000/1001" as it is, anything else in thousandths.
+std::pair<int64_t, int64_t> fraction(std::string_view fpsText, double fps) {
+    std::vector<int64_t> numbers;
+    for (std::string_view piece : Text::split(fpsText, '/'))
+        if (std::optional<int64_t> number = Text::parseInteger(piece)) numbers.push_back(*number);
+    if (numbers.size() == 2 && numbers[0] > 0 && numbers[1] > 0) return {numbers[0], numbers[1]};
+    const double rate = std::isfinite(fps) ? std::clamp(fps, 1.0, 1e6) : 1.0;
+    return {std::llround(rate * 1000), 1000};
+}
+
+// Reads until count bytes are in or the stream ends; returns how many arrived.
+size_t readFully(int fd, uint8_t* into, size_t count) {
+    size_t filled = 0;
+    while (filled < count) {
+        ssize_t got = ::read(fd, into + filled, count - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw std::system_error(errno, std::generic_category(), "read the decoder's pictures");
+        if (got == 0) break;
+        filled += size_t(got);
+    }
+    return filled;
+}
+
+void copyRows(const uint8_t* from, size_t width, size_t rows, uint8_t* to, size_t bytesPerRow) {
+    for (size_t row = 0; row < rows; ++row) std::memcpy(to + row * bytesPerRow, from + row * width, width);
+}
+
+} // namespace
+
+FFFrames::FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h,
+                   std::string_view fpsText, double fps)
+    : w(even(w)), h(even(h)), process(startDecoder(ffmpeg, master, w, h)), pool(int(this->w), int(this->h)) {
+    std::tie(num, den) = fraction(fpsText, fps);
+    errorReader = std::thread([this] { collectErrors(); });
+}
+
+FFFrames::~FFFrames() {
+    process.kill();
+    process.wait();
+    if (errorReader.joinable()) errorReader.join(); // ends once the decoder's error pipe closes
+}
+
+void FFFrames::collectErrors() {
+    char piece[4096];
+    while (true) {
+        ssize_t count = ::read(process.error(), piece, sizeof piece);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return;
+        std::lock_guard guard(errorLock);
+        if (errorText.size() < errorKept) errorText.append(piece, size_t(count));
+    }
+}
+
+std::optional<FFFrames::Frame> FFFrames::next() {
+    const size_t size = size_t(w) * size_t(h) * 3 / 2;
+    buffer.resize(size);
+    size_t arrived = readFully(process.output(), buffer.data(), size);
+    if (arrived == 0) return std::nullopt;
+    if (arrived < size) throw TrelkError("couldn't read the master: the decoder stopped part way through a frame");
+    std::shared_ptr<Media::Picture> picture;
+    try {
+        picture = pool.take();
+    } catch (const std::bad_alloc&) {
+        throw TrelkError("out of memory for frames");
+    }
+    copyRows(buffer.data(), size_t(w), size_t(h), picture->luma(), picture->lumaBytesPerRow());
+    copyRows(buffer.data() + size_t(w * h), size_t(w), size_t(h / 2), picture->chroma(), picture->chromaBytesPerRow());
+    const Media::Time time{den * count, int32_t(std::min<int64_t>(num, INT32_MAX))};
+    ++count;
+    return Frame{std::move(picture), time};
+}
+
+void FFFrames::finish() {
+    Process::Exit exit = process.wait();
+    if (errorReader.joinable()) errorReader.join();
+    if (exit.kind == Process::Exit::Kind::exited && exit.code != 0) {
+        std::string reason = why();
+        throw TrelkError("couldn't read the master" + (reason.empty() ? "" : ": " + reason));
+    }
+}
+
+std::string FFFrames::why() const {
+    std::string text;
+    {
+        std::lock_guard guard(errorLock);
+        text = errorText;
+    }
+    text = Text::repairedUTF8(text);
+    std::string last;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        if (end > start) last = text.substr(start, end - start);
+        start = end + 1;
+    }
+    return last;
+}
