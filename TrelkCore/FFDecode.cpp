@@ -260,8 +260,11 @@ bool colorTagged(const fs::path& master) {
 
 std::vector<std::string> arguments(const fs::path& master, int64_t w, int64_t h, Tags tags) {
     const std::string from = tags == Tags::missing ? "in_color_matrix=bt709:" : "";
-    const std::string filter = "scale=" + from + "out_color_matrix=bt709:out_range=tv,pad=" + std::to_string(w + w % 2) +
-                               ":" + std::to_string(h + h % 2) + ",format=nv12";
+    // pad cuts an odd picture down to whole chroma samples when it works in 4:2:0; so odd
+    // pictures are padded at full chroma resolution instead, keeping their last row and column.
+    const std::string full = w % 2 || h % 2 ? ",format=yuv444p" : "";
+    const std::string filter = "scale=" + from + "out_color_matrix=bt709:out_range=tv" + full + ",pad=" +
+                               std::to_string(w + w % 2) + ":" + std::to_string(h + h % 2) + ",format=nv12";
     return {"-v",  "error", "-nostdin",         "-i",          argumentPath(master), "-map", "0:v:0",
             "-an", "-sn",   "-fps_mode",        "passthrough", "-vf",               filter, "-f",
             "rawvideo", "-pix_fmt", "nv12", "pipe:1"};

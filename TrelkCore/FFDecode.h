@@ -1,15 +1,14 @@
 #pragma once
 #include "TrelkCore/Ladder.h"
+#include "TrelkCore/Platform/ErrorText.h"
 #include "TrelkCore/Platform/Media.h"
 #include "TrelkCore/Platform/Process.h"
 
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 // The FFmpeg programs as child processes: facts of masters the platform cannot read, decoded
@@ -74,17 +73,11 @@ public:
     const int64_t h;
 
 private:
-    static constexpr size_t errorKept = 8192;
-
-    void collectErrors();
-
     Process process;
+    ErrorText errors;
     int64_t num;
     int64_t den;
     int64_t count = 0;
     Media::PicturePool pool;
     std::vector<uint8_t> buffer;
-    mutable std::mutex errorLock; // guards errorText
-    std::string errorText;
-    std::thread errorReader;
 };

@@ -55,26 +55,15 @@ void copyRows(const uint8_t* from, size_t width, size_t rows, uint8_t* to, size_
 
 FFFrames::FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h,
                    std::string_view fpsText, double fps)
-    : w(even(w)), h(even(h)), process(startDecoder(ffmpeg, master, w, h)), pool(int(this->w), int(this->h)) {
+    : w(even(w)), h(even(h)), process(startDecoder(ffmpeg, master, w, h)), errors(process.error()),
+      pool(int(this->w), int(this->h)) {
     std::tie(num, den) = fraction(fpsText, fps);
-    errorReader = std::thread([this] { collectErrors(); });
 }
 
 FFFrames::~FFFrames() {
     process.kill();
     process.wait();
-    if (errorReader.joinable()) errorReader.join(); // ends once the decoder's error pipe closes
-}
-
-void FFFrames::collectErrors() {
-    char piece[4096];
-    while (true) {
-        ssize_t count = ::read(process.error(), piece, sizeof piece);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;
-        std::lock_guard guard(errorLock);
-        if (errorText.size() < errorKept) errorText.append(piece, size_t(count));
-    }
+    errors.finish(); // before the pipe it reads is closed with the process
 }
 
 std::optional<FFFrames::Frame> FFFrames::next() {
@@ -98,26 +87,11 @@ std::optional<FFFrames::Frame> FFFrames::next() {
 
 void FFFrames::finish() {
     Process::Exit exit = process.wait();
-    if (errorReader.joinable()) errorReader.join();
+    errors.finish();
     if (exit.kind == Process::Exit::Kind::exited && exit.code != 0) {
         std::string reason = why();
         throw TrelkError("couldn't read the master" + (reason.empty() ? "" : ": " + reason));
     }
 }
 
-std::string FFFrames::why() const {
-    std::string text;
-    {
-        std::lock_guard guard(errorLock);
-        text = errorText;
-    }
-    text = Text::repairedUTF8(text);
-    std::string last;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = std::min(text.find('\n', start), text.size());
-        if (end > start) last = text.substr(start, end - start);
-        start = end + 1;
-    }
-    return last;
-}
+std::string FFFrames::why() const { return errors.lastLine(); }

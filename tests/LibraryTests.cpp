@@ -2,6 +2,7 @@
 
 #include "TrelkCore/Error.h"
 
+#include "tests/support/Environment.h"
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>
@@ -73,26 +74,6 @@ std::string trelkErrorOf(const std::function<void()>& run) {
     return {};
 }
 
-// Sets an environment variable for the scope of one test.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name(name) {
-        if (const char* old = std::getenv(name)) before = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (before)
-            ::setenv(name, before->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name;
-    std::optional<std::string> before;
-};
 
 // --- WebM files: only the bytes the alpha test looks at ---------------------------------------
 
