@@ -3,6 +3,7 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Platform/Text.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,8 @@ FFFrames::FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::p
     : w(even(w)), h(even(h)), process(startDecoder(ffmpeg, master, w, h)), errors(process.error()),
       pool(int(this->w), int(this->h)) {
     std::tie(num, den) = fraction(fpsText, fps);
+    // A bigger pipe lets the decoder run ahead by more than a sliver of a picture.
+    ::fcntl(process.output(), F_SETPIPE_SZ, 1 << 20);
 }
 
 FFFrames::~FFFrames() {
@@ -68,18 +71,23 @@ FFFrames::~FFFrames() {
 
 std::optional<FFFrames::Frame> FFFrames::next() {
     const size_t size = size_t(w) * size_t(h) * 3 / 2;
-    buffer.resize(size);
-    size_t arrived = readFully(process.output(), buffer.data(), size);
-    if (arrived == 0) return std::nullopt;
-    if (arrived < size) throw TrelkError("couldn't read the master: the decoder stopped part way through a frame");
     std::shared_ptr<Media::Picture> picture;
     try {
         picture = pool.take();
     } catch (const std::bad_alloc&) {
         throw TrelkError("out of memory for frames");
     }
-    copyRows(buffer.data(), size_t(w), size_t(h), picture->luma(), picture->lumaBytesPerRow());
-    copyRows(buffer.data() + size_t(w * h), size_t(w), size_t(h / 2), picture->chroma(), picture->chromaBytesPerRow());
+    // When the picture's rows need no padding, its planes lie as the pipe sends them: read in place.
+    const bool inPlace = picture->lumaBytesPerRow() == size_t(w);
+    if (!inPlace) buffer.resize(size);
+    size_t arrived = readFully(process.output(), inPlace ? picture->luma() : buffer.data(), size);
+    if (arrived == 0) return std::nullopt;
+    if (arrived < size) throw TrelkError("couldn't read the master: the decoder stopped part way through a frame");
+    if (!inPlace) {
+        copyRows(buffer.data(), size_t(w), size_t(h), picture->luma(), picture->lumaBytesPerRow());
+        copyRows(buffer.data() + size_t(w * h), size_t(w), size_t(h / 2), picture->chroma(),
+                 picture->chromaBytesPerRow());
+    }
     const Media::Time time{den * count, int32_t(std::min<int64_t>(num, INT32_MAX))};
     ++count;
     return Frame{std::move(picture), time};

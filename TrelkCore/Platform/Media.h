@@ -16,7 +16,7 @@ struct Time {
 
 // An 8-bit 4:2:0 bi-planar video-range picture (NV12): a luma plane of height rows and an
 // interleaved Cb,Cr plane of height / 2 rows, both width bytes of content per row, every row
-// starting on an aligned boundary.
+// starting on an aligned boundary; the chroma plane follows the luma plane's last row.
 class Picture {
 public:
     static constexpr size_t rowAlignment = 64;
