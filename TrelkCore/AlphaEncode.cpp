@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto watchInterval = std::chrono::milliseconds(100);
+// Progress lines are short; a longer run without a line feed is kept no further.
+constexpr size_t longestLine = 1 << 16;
 
 std::vector<std::string> soundArguments(const MasterInfo& info) {
     if (!info.audio) return {"-an"};
@@ -98,6 +100,7 @@ void readLines(int fd, Line&& line) {
         for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
             line(Text::repairedUTF8(std::string_view(pending).substr(start, end - start)));
         pending.erase(0, start);
+        if (pending.size() > longestLine) pending.clear(); // not a progress line: drop it
     }
 }
 
@@ -166,12 +169,15 @@ void run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, doub
     }
     ErrorText errors(process->error());
     Process::Exit exit;
-    {
+    try {
         Watchdog watchdog(*process, cancelled);
         readLines(process->output(), [&](const std::string& line) {
             if (std::optional<double> done = fraction(line, duration); done && progress) progress(*done);
         });
         exit = process->wait();
+    } catch (...) {
+        process->kill(); // else the error reader would wait for an ffmpeg that nobody stops
+        throw;
     }
     errors.finish();
     if (cancelled && cancelled()) throw CancellationError();

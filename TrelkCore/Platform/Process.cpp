@@ -119,10 +119,11 @@ Process::Exit Process::wait() {
     return *ended;
 }
 
+// The whole process group: whatever the program started itself goes too, pipes and all.
 void Process::terminate() {
-    if (pid > 0 && !ended) ::kill(pid, SIGTERM);
+    if (pid > 0 && !ended) ::kill(-pid, SIGTERM);
 }
 
 void Process::kill() {
-    if (pid > 0 && !ended) ::kill(pid, SIGKILL);
+    if (pid > 0 && !ended) ::kill(-pid, SIGKILL);
 }

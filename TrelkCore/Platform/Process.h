@@ -42,9 +42,9 @@ public:
 
     // Waits for the program to end; the same answer on later calls.
     Exit wait();
-    // Asks the program to stop (SIGTERM), if it still runs.
+    // Asks the program and what it started to stop (SIGTERM), if it still runs.
     void terminate();
-    // Stops it at once (SIGKILL), if it still runs.
+    // Stops the program and what it started at once (SIGKILL), if it still runs.
     void kill();
 
 private:
