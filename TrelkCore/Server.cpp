@@ -94,7 +94,6 @@ void Server::State::closeAll() {
     for (const std::weak_ptr<Connection>& weak : connections)
         if (std::shared_ptr<Connection> connection = weak.lock()) connection->cancel();
     connections.clear();
-    port = 0;
 }
 
 Server::Server(RequestHandler& handler)
@@ -113,6 +112,7 @@ void Server::start(std::vector<uint16_t> portList, Ready ready) {
 }
 
 void Server::stop() {
+    state->port = 0; // at once: a caller must not see the port after asking to stop
     asio::post(state->io, [this] { state->closeAll(); });
 }
 
