@@ -1,6 +1,7 @@
 #include "TrelkCore/FFDecode.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/JSONField.h"
 #include "TrelkCore/Library.h"
 #include "TrelkCore/Platform/Text.h"
 
@@ -66,11 +67,7 @@ std::optional<Run> run(const fs::path& program, const std::vector<std::string>& 
     }
 }
 
-const json* member(const json& object, const char* key) {
-    if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
+using JSONField::member;
 
 bool isString(const json* value, std::string_view text) {
     return value && value->is_string() && value->get_ref<const std::string&>() == text;
@@ -110,10 +107,8 @@ std::optional<int64_t> frameCount(const json* value) {
 }
 
 std::optional<int64_t> side(const json* value) {
-    if (!value || !value->is_number_integer()) return std::nullopt;
-    if (value->is_number_unsigned() && value->get<uint64_t>() > uint64_t(INT64_MAX)) return std::nullopt;
-    int64_t number = value->get<int64_t>();
-    return number > 0 ? std::optional(number) : std::nullopt;
+    std::optional<int64_t> number = JSONField::integer(value);
+    return number && *number > 0 ? number : std::nullopt;
 }
 
 bool hasAlpha(const json& stream) {

@@ -1,6 +1,7 @@
 // Readers of what made files carry: the package manifest, frame rates and the WebM alpha mark.
 #include "TrelkCore/Library.h"
 
+#include "TrelkCore/JSONField.h"
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
 
@@ -17,21 +18,9 @@ namespace {
 constexpr int64_t manifestLimit = 4 << 20;
 constexpr size_t alphaSearch = 0x40000;
 
-const json* member(const json& object, const char* key) {
-    auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
-
-std::optional<int64_t> integer(const json* value) {
-    if (!value || !value->is_number_integer()) return std::nullopt;
-    if (value->is_number_unsigned() && value->get<uint64_t>() > uint64_t(INT64_MAX)) return std::nullopt;
-    return value->get<int64_t>();
-}
-
-std::optional<std::string> string(const json* value) {
-    if (!value || !value->is_string()) return std::nullopt;
-    return value->get<std::string>();
-}
+using JSONField::integer;
+using JSONField::member;
+using JSONField::string;
 
 // A file named by the manifest: a safe name of a regular file beside it.
 std::optional<std::string> madeFile(const json* value, const fs::path& folder) {

@@ -1,5 +1,6 @@
 #include "TrelkCore/Sets.h"
 
+#include "TrelkCore/JSONField.h"
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Pattern.h"
 #include "TrelkCore/Platform/Text.h"
@@ -133,32 +134,15 @@ std::optional<std::string> sharedKey(const std::vector<std::string>& names) {
     return first;
 }
 
-// JSON integers only: a float, even a whole one, is not a pixel size or a version.
-std::optional<int64_t> integerOf(const json& value) {
-    if (value.is_number_unsigned()) {
-        uint64_t number = value.get<uint64_t>();
-        if (number > uint64_t(INT64_MAX)) return std::nullopt;
-        return int64_t(number);
-    }
-    if (value.is_number_integer()) return value.get<int64_t>();
-    return std::nullopt;
-}
-
-const json* member(const json& object, const char* key) {
-    auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
+using JSONField::member;
 
 std::optional<std::string> stringAt(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (!value || !value->is_string()) return std::nullopt;
-    return value->get<std::string>();
+    return JSONField::string(member(object, key));
 }
 
+// JSON integers only: a float, even a whole one, is not a pixel size or a version.
 std::optional<int64_t> integerAt(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (!value) return std::nullopt;
-    return integerOf(*value);
+    return JSONField::integer(member(object, key));
 }
 
 std::optional<double> numberAt(const json& object, const char* key) {
