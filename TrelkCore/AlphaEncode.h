@@ -1,8 +1,8 @@
 #pragma once
 #include "TrelkCore/Ladder.h"
+#include "TrelkCore/LadderEngine.h"
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,8 +12,8 @@
 // The whole ladder of a master with alpha as VP9 WebM files, made by one run of ffmpeg.
 namespace AlphaEncode {
 
-using Progress = std::function<void(double fraction)>;
-using Cancelled = std::function<bool()>;
+using Progress = LadderEngine::Progress;
+using Cancelled = LadderEngine::Cancelled;
 
 // Codecs that may carry alpha, and those that always do.
 inline const std::set<std::string, std::less<>> candidates{"ap4h", "ap4x", "Hap5", "HapM", "Hap7",
