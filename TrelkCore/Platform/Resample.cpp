@@ -1,22 +1,15 @@
 #include "TrelkCore/Platform/Resample.h"
 
-extern "C" {
-#include <libswscale/swscale.h>
-#include <libavutil/error.h>
-}
+#include "TrelkCore/Platform/AVHolders.h"
 
 #include <map>
-#include <memory>
 #include <tuple>
 
 namespace Media {
 
 namespace {
 
-struct FreeContext {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-using Context = std::unique_ptr<SwsContext, FreeContext>;
+using Context = AV::Scaler;
 using Sizes = std::tuple<int, int, int, int>;
 
 // A making scales to one or two sizes; the map stays tiny.
