@@ -4,6 +4,8 @@
 #include "TrelkCore/Platform/Media.h"
 #include "TrelkCore/Platform/Process.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -68,6 +70,8 @@ public:
     void terminate() { process.terminate(); }
     // The last line of the decoder's error output.
     std::string why() const;
+    // The clock of the pictures' times: one tick per frame duration's denominator.
+    int32_t timescale() const { return int32_t(std::min<int64_t>(num, INT32_MAX)); }
 
     const int64_t w;
     const int64_t h;

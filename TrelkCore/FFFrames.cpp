@@ -88,7 +88,7 @@ std::optional<FFFrames::Frame> FFFrames::next() {
         copyRows(buffer.data() + size_t(w * h), size_t(w), size_t(h / 2), picture->chroma(),
                  picture->chromaBytesPerRow());
     }
-    const Media::Time time{den * count, int32_t(std::min<int64_t>(num, INT32_MAX))};
+    const Media::Time time{den * count, timescale()};
     ++count;
     return Frame{std::move(picture), time};
 }

@@ -1,11 +1,12 @@
 #include "app/CommandLine.h"
 
+#include "app/MakeCommand.h"
 #include "app/QuitSignals.h"
 #include "app/TerminalDesktop.h"
 #include "app/TrelkModel.h"
 
+#include "TrelkCore/AVEngine.h"
 #include "TrelkCore/Error.h"
-#include "TrelkCore/FFDecode.h"
 #include "TrelkCore/Library.h"
 #include "TrelkCore/Version.h"
 
@@ -29,6 +30,8 @@ constexpr const char* usage =
     "  serve          run the service for paired browser pages (the default)\n"
     "  scan [FOLDER]  print the library listing (default: the library folder)\n"
     "  probe FILE     print the facts of a master as JSON\n"
+    "  make FILE... [--into FOLDER]\n"
+    "                 make the renditions of masters (default: into the current folder)\n"
     "  --version      print the version\n"
     "  --help         print this help\n";
 
@@ -63,9 +66,9 @@ int scan(const std::filesystem::path& folder) {
 
 int probe(const std::filesystem::path& master) {
     try {
-        std::printf("%s\n", FFDecode::probe(master).json().dump().c_str());
+        std::printf("%s\n", AVEngine().probe(master).json().dump().c_str());
         return 0;
-    } catch (const TrelkError& failure) {
+    } catch (const std::exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());
         return 1;
     }
@@ -80,6 +83,10 @@ int runCommandLine(int argc, char** argv) {
     if (command == "scan" && arguments.size() <= 2 && !(arguments.size() == 2 && arguments[1].starts_with("-")))
         return scan(arguments.size() == 2 ? std::filesystem::path(arguments[1]) : Library::defaultFolder());
     if (command == "probe" && arguments.size() == 2) return probe(arguments[1]);
+    if (command == "make") {
+        int status = makeCommand({arguments.begin() + 1, arguments.end()});
+        return status == 2 ? usageError() : status;
+    }
     if (arguments.size() == 1) {
         if (command == "serve") return serve(argc, argv);
         if (command == "--version") {

@@ -23,9 +23,9 @@ TEST(Probe, PrintsTheFactsOfAMasterUnderTheFieldNames) {
     EXPECT_EQ(facts.at("w"), 64);
     EXPECT_EQ(facts.at("h"), 36);
     EXPECT_EQ(facts.at("fps"), 25.0);
-    EXPECT_EQ(facts.at("fpsText"), "25");
+    EXPECT_EQ(facts.at("fpsText"), "25/1") << "the frame duration at its timescale";
     EXPECT_EQ(facts.at("frames"), 10);
-    EXPECT_EQ(facts.at("codec"), "ff:h264");
+    EXPECT_EQ(facts.at("codec"), "avc1") << "read by the media libraries, not ffprobe";
     EXPECT_EQ(facts.at("audio"), true);
     EXPECT_EQ(facts.at("alpha"), false);
     EXPECT_EQ(facts.at("color"),

@@ -1,0 +1,153 @@
+#include "app/MakeCommand.h"
+
+#include "TrelkCore/AVEngine.h"
+#include "TrelkCore/Error.h"
+#include "TrelkCore/Making.h"
+#include "TrelkCore/Platform/Crypto.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Request {
+    std::vector<fs::path> masters;
+    fs::path into = ".";
+};
+
+std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
+    Request request;
+    bool intoGiven = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--into") {
+            if (intoGiven || i + 1 == arguments.size()) return std::nullopt;
+            request.into = arguments[++i];
+            intoGiven = true;
+        } else if (arguments[i].starts_with("--")) {
+            return std::nullopt;
+        } else {
+            request.masters.emplace_back(arguments[i]);
+        }
+    }
+    if (request.masters.empty()) return std::nullopt;
+    return request;
+}
+
+// SIGINT and SIGTERM (blocked for the whole program) become a cancel of the making under way.
+class Interruption {
+public:
+    Interruption() : watcher([this] { watch(); }) {}
+    // Waits for the watcher, which looks for the end every 100 ms.
+    ~Interruption() {
+        over = true;
+        watcher.join();
+    }
+    bool happened() const { return interrupted; }
+
+private:
+    void watch() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        const timespec wait{0, 100'000'000};
+        while (!over)
+            if (sigtimedwait(&set, nullptr, &wait) > 0) interrupted = true;
+    }
+
+    std::atomic<bool> over = false;
+    std::atomic<bool> interrupted = false;
+    std::thread watcher;
+};
+
+std::string clock(double seconds) {
+    const long whole = std::lround(std::max(seconds, 0.0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+// One line per master on a terminal, rewritten in place: done, speed, time left.
+class ProgressLine {
+public:
+    explicit ProgressLine(std::string name) : name(std::move(name)), shown(isatty(STDERR_FILENO)) {}
+
+    void show(double fraction, int64_t frames) {
+        if (!shown) return;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double fps = elapsed > 0 ? fraction * double(frames) / elapsed : 0;
+        const double left = fraction > 0 ? elapsed * (1 - fraction) / fraction : 0;
+        std::fprintf(stderr, "\r%s  %3.0f %%  %.1f fps  %s left ", name.c_str(), fraction * 100, fps,
+                     clock(left).c_str());
+        std::fflush(stderr);
+    }
+    void end() {
+        if (shown) std::fputs("\n", stderr);
+    }
+
+private:
+    std::string name;
+    bool shown;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+// Makes one master in a hidden folder beside the results, so that a failure or a cancel leaves
+// no half-written file among them; returns the files moved into `into`.
+std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
+                              const Interruption& interruption) {
+    const fs::path work = into / (".trelk-make-" + Crypto::randomHex(4));
+    const MasterInfo info = engine.probe(master);
+    ProgressLine line(master.filename().string());
+    try {
+        Making::Made made = Making::video(
+            engine, master, info, work, Making::Transfer::copy, AVEngine::encoderName,
+            [&](double fraction) { line.show(fraction, info.frames); }, [&] { return interruption.happened(); });
+        line.end();
+        std::vector<fs::path> results;
+        for (const std::string& file : made.files) {
+            fs::rename(work / file, into / file);
+            results.push_back(into / file);
+        }
+        fs::remove_all(work);
+        return results;
+    } catch (...) {
+        line.end();
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+        throw;
+    }
+}
+
+} // namespace
+
+int makeCommand(const std::vector<std::string_view>& arguments) {
+    std::optional<Request> request = parse(arguments);
+    if (!request) return 2;
+    Interruption interruption;
+    AVEngine engine;
+    int status = 0;
+    for (const fs::path& master : request->masters) {
+        try {
+            for (const fs::path& made : makeOne(engine, master, request->into, interruption))
+                std::printf("%s\n", made.c_str());
+        } catch (const CancellationError&) {
+            std::fprintf(stderr, "%s: cancelled\n", master.c_str());
+            return 1;
+        } catch (const std::exception& failure) {
+            std::fprintf(stderr, "%s: %s\n", master.c_str(), failure.what());
+            status = 1;
+        }
+        std::fflush(stdout);
+    }
+    return status;
+}

@@ -1,0 +1,78 @@
+// `vorlane-trelk make` on masters made here with the real ffmpeg.
+#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Library.h"
+#include "tests/support/Child.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void makeMaster(const fs::path& master, const std::string& source, const std::string& codec) {
+    runProgram(FFDecode::path().value(),
+               {"-v", "error", "-f", "lavfi", "-i", source, "-c:v", codec, "-preset", "ultrafast", master.string()});
+    ASSERT_TRUE(fs::exists(master));
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Make, AWideMasterBecomesAPackageTheLibraryLists) {
+    TempFolder folder;
+    makeMaster(folder / "wide.mkv", "testsrc2=s=3842x16:r=25:d=0.12", "libx264");
+    Child child(TRELK_PROGRAM, {"make", (folder / "wide.mkv").string(), "--into", (folder / "out").string()});
+    child.closeInput();
+    const std::string printed = child.readAll();
+    EXPECT_EQ(child.wait(), 0);
+    const std::vector<std::string> made{"wide.strip-x00000-w1536.mp4", "wide.strip-x01152-w1536.mp4",
+                                        "wide.strip-x02306-w1536.mp4", "wide.vorlane.json",
+                                        "wide.wide-3842x16.mp4"};
+    EXPECT_EQ(namesIn(folder / "out"), made) << "and no work folder is left";
+    for (const std::string& name : made) EXPECT_NE(printed.find(name), std::string::npos) << name;
+    const std::vector<Asset> listed = Library::scan(folder / "out");
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_TRUE(listed[0].isPackage());
+    EXPECT_EQ(listed[0].strips.size(), 3u);
+}
+
+TEST(Make, AMasterThatFailsGivesStatusOneAndLeavesNothing) {
+    TempFolder folder;
+    writeFile(folder / "notes.mov", "not a movie");
+    Child child(TRELK_PROGRAM, {"make", (folder / "notes.mov").string(), "--into", (folder / "out").string()});
+    child.closeInput();
+    EXPECT_EQ(child.readAll(), "");
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_FALSE(fs::exists(folder / "out") && !fs::is_empty(folder / "out"));
+}
+
+TEST(Make, InterruptingItStopsEverythingAndLeavesNoFile) {
+    TempFolder folder;
+    makeMaster(folder / "long.mkv", "testsrc2=s=640x360:r=25:d=60", "libx264");
+    Child child(TRELK_PROGRAM, {"make", (folder / "long.mkv").string(), "--into", (folder / "out").string()});
+    child.closeInput();
+    // Interrupt once the making has begun: its hidden work folder is there.
+    while (!fs::exists(folder / "out") || fs::is_empty(folder / "out")) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    child.signal(SIGINT);
+    EXPECT_EQ(child.readAll(), "");
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_TRUE(fs::is_empty(folder / "out"));
+}
+
+TEST(Make, WithoutMastersIsAUsageError) {
+    Child child(TRELK_PROGRAM, {"make", "--into", "somewhere"});
+    child.closeInput();
+    EXPECT_EQ(child.wait(), 2);
+}
+
+} // namespace
