@@ -89,6 +89,9 @@ void configure(AVCodecContext* codec, const VideoSettings& settings) {
     av_opt_set(codec->priv_data, "profile", "high", 0);
     av_opt_set(codec->priv_data, "coder", "cabac", 0);
     av_opt_set_int(codec->priv_data, "sc_threshold", 0, 0);
+    // A short lookahead: every frame in it is a whole picture held per encoder, and a ladder
+    // runs several encoders at once.
+    av_opt_set_int(codec->priv_data, "rc-lookahead", 10, 0);
 }
 
 void configureSound(AVCodecContext* codec) {
