@@ -69,9 +69,7 @@ std::optional<Media::AudioTrack> firstAudioTrack(const Media::Asset& asset) {
 
 void removePlanFiles(const LadderPlan& plan, const fs::path& into) {
     std::error_code ignored;
-    fs::remove(into / plan.file, ignored);
-    for (const LadderPlan::Strip& strip : plan.strips)
-        fs::remove(into / strip.file, ignored);
+    for (const std::string& file : plan.files()) fs::remove(into / file, ignored);
 }
 
 // Removes the extracted sound however the making ends.

@@ -123,8 +123,8 @@ void make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan
                          " or less");
     std::optional<fs::path> ffmpeg = FFDecode::path();
     if (!ffmpeg) throw TrelkError("this copy of Trelk can't make alpha video · install Trelk again");
-    std::vector<fs::path> outputs{into / plan.file};
-    for (const LadderPlan::Strip& strip : plan.strips) outputs.push_back(into / strip.file);
+    std::vector<fs::path> outputs;
+    for (const std::string& file : plan.files()) outputs.push_back(into / file);
     // The calling thread is the making's own, so the run happens on it rather than a new one.
     try {
         run(*ffmpeg, arguments(master, into, plan, info), info.duration, progress, cancelled);

@@ -183,6 +183,12 @@ std::string LadderPlan::manifestData(std::string_view name, const MasterInfo& in
     }
 }
 
+std::vector<std::string> LadderPlan::files() const {
+    std::vector<std::string> names{file};
+    for (const Strip& strip : strips) names.push_back(strip.file);
+    return names;
+}
+
 namespace Ladder {
 
 std::string base(std::string_view masterFileName) {

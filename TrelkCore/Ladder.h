@@ -66,6 +66,8 @@ struct LadderPlan {
 
     bool isPackage() const { return master.w > wideWidth; }
     std::string manifest() const { return base + ".vorlane.json"; }
+    // Every file the plan makes: the main file, then the strips left to right.
+    std::vector<std::string> files() const;
 
     static LadderPlan plan(std::string base, int64_t w, int64_t h, int64_t stripWidth, int64_t overlap, Alpha alpha);
 

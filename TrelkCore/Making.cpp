@@ -56,8 +56,7 @@ Made video(LadderEngine& engine, const fs::path& master, const MasterInfo& info,
                                              alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
     engine.make(master, made.info, plan, into, progress, cancelled);
     removeScratch(into);
-    made.files = {plan.file};
-    for (const LadderPlan::Strip& strip : plan.strips) made.files.push_back(strip.file);
+    made.files = plan.files();
     if (!plan.isPackage()) {
         made.madeFile = plan.file;
         return made;
