@@ -226,7 +226,7 @@ std::optional<FFFrames::Frame> Pass::nextFromReader() {
 
 void Pass::place(const FFFrames::Frame& frame) {
     for (const auto& output : outputs)
-        if (!output->video().append(output->frame(*frame.picture), frame.time))
+        if (!output->video().append(output->frame(frame.picture), frame.time))
             throw TrelkError("the encoder stopped: " + describe(output->writer().error()));
 }
 
@@ -235,6 +235,8 @@ void Pass::finish() {
     for (const auto& output : outputs)
         output->video().markFinished();
     soundEnd.wait([this] { return main().writer().status() != Media::WriterStatus::writing; });
+    // A cancel the sound pump saw after the last picture would leave a file with its sound cut short.
+    checkCancelled();
     finishWriters();
     for (const auto& output : outputs) {
         Media::Writer& writer = output->writer();

@@ -34,7 +34,7 @@ Media::VideoSettings settingsOf(int w, int h, double bitsPerPixel, const MasterI
 
 Output::Output(const fs::path& url, int w, int h, int x, bool scale, double bitsPerPixel, const MasterInfo& info,
                Encoder encoder)
-    : file(Media::Writer::create(url)), x(x), scale(scale) {
+    : file(Media::Writer::create(url)), width(w), height(h), x(x), scale(scale) {
     pictures = file->addVideo(settingsOf(w, h, bitsPerPixel, info, encoder));
     if (!pictures) throw TrelkError("the encoder won't take " + std::to_string(w) + " × " + std::to_string(h));
 }
@@ -53,7 +53,9 @@ int64_t Output::averageBitRate(double fps, int w, int h, double bitsPerPixel) {
 
 void Output::addAudio() { sound = file->addAudio(); }
 
-std::shared_ptr<Media::Picture> Output::frame(const Media::Picture& source) {
+std::shared_ptr<Media::Picture> Output::frame(const std::shared_ptr<Media::Picture>& source) {
+    // A file of the master as it is encodes the decoded picture itself: no copy, no picture more.
+    if (!scale && x == 0 && source->width() == width && source->height() == height) return source;
     std::shared_ptr<Media::Picture> picture;
     try {
         picture = pictures->pool().take();
@@ -61,8 +63,8 @@ std::shared_ptr<Media::Picture> Output::frame(const Media::Picture& source) {
         throw TrelkError("out of memory for frames");
     }
     if (scale)
-        Pixels::scale(source, *picture);
+        Pixels::scale(*source, *picture);
     else
-        Pixels::crop(source, x, *picture);
+        Pixels::crop(*source, x, *picture);
     return picture;
 }

@@ -29,8 +29,9 @@ public:
 
     // The AAC input; the file is made without sound when the writer refuses it.
     void addAudio();
-    // The source placed into a fresh picture of this file's pool. Throws TrelkError.
-    std::shared_ptr<Media::Picture> frame(const Media::Picture& source);
+    // The source placed into a fresh picture of this file's pool, or the source itself when the
+    // file is the master as it is. Throws TrelkError.
+    std::shared_ptr<Media::Picture> frame(const std::shared_ptr<Media::Picture>& source);
 
     Media::Writer& writer() { return *file; }
     Media::VideoInput& video() { return *pictures; }
@@ -40,6 +41,8 @@ private:
     std::unique_ptr<Media::Writer> file;
     Media::VideoInput* pictures = nullptr;
     Media::AudioInput* sound = nullptr;
+    int width;
+    int height;
     int x;
     bool scale;
 };
