@@ -10,9 +10,6 @@ extern "C" {
 namespace Media {
 namespace {
 
-// Decoding threads for a two-core machine whose encoders want the cores too.
-constexpr int videoThreads = 2;
-
 // One stream of the file, through a demuxer that skips every other stream, and its decoder.
 class DecodedStream {
 public:
@@ -28,14 +25,15 @@ public:
 
     bool decodable() const { return decoder != nullptr; }
 
-    // Throws std::runtime_error with FFmpeg's text.
-    void openDecoder(int threads) {
+    // Decodes on the caller's thread: the encoders keep every core busy, and a decoder's own
+    // threads would only add their pictures in flight and their switching. Throws
+    // std::runtime_error with FFmpeg's text.
+    void openDecoder() {
         if (!decoder) throw std::runtime_error(AV::errorText(AVERROR_DECODER_NOT_FOUND));
         codec = AV::make<AV::Codec>([&] { return avcodec_alloc_context3(decoder); });
         check(avcodec_parameters_to_context(codec.get(), stream->codecpar));
         codec->pkt_timebase = stream->time_base;
-        codec->thread_count = threads;
-        codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        codec->thread_count = 1;
         check(avcodec_open2(codec.get(), decoder, nullptr));
         packet = AV::make<AV::Packet>(av_packet_alloc);
         frame = AV::make<AV::Frame>(av_frame_alloc);
@@ -236,8 +234,8 @@ bool Reader::startReading() {
     std::unique_lock guard(lock);
     if (state != Status::unknown) return false;
     try {
-        if (video) video->stream.openDecoder(videoThreads);
-        if (audio) audio->stream.openDecoder(1);
+        if (video) video->stream.openDecoder();
+        if (audio) audio->stream.openDecoder();
     } catch (const std::exception& error) {
         guard.unlock();
         fail(error.what());
