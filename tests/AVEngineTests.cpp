@@ -14,11 +14,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -43,9 +46,11 @@ fs::path makeMaster(const fs::path& out, const std::string& picture, std::vector
 }
 
 const std::vector<std::string> h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
-const std::vector<std::string> withSound{"-f",   "lavfi",   "-i",       "sine=f=440:r=44100:d=0.2",
-                                         "-c:v", "libx264", "-pix_fmt", "yuv420p",
-                                         "-c:a", "aac",     "-shortest"};
+std::vector<std::string> withSoundFor(const std::string& seconds) {
+    return {"-f",   "lavfi", "-i",       "sine=f=440:r=44100:d=" + seconds, "-c:v", "libx264", "-pix_fmt", "yuv420p",
+            "-c:a", "aac",   "-shortest"};
+}
+const std::vector<std::string> withSound = withSoundFor("0.2");
 
 std::vector<std::string> joined(std::vector<std::string> first, const std::vector<std::string>& second) {
     first.insert(first.end(), second.begin(), second.end());
@@ -373,6 +378,133 @@ TEST(AVEngineMake, AMasterWithoutPicturesFailsWithItsMessage) {
                 sound, info, planOf(64, 36), temp.path(), [](double) {}, [] { return false; });
         },
         testing::ThrowsMessage<TrelkError>(testing::StrEq("no picture in this file")));
+}
+
+// A ProRes master of 5 pictures, the one at index broken damaged: its frame header's own size,
+// zeroed, makes the decoder read that header as the picture header, whose size is then wrong.
+// The libraries stop at such invalid data; the ffmpeg program skips the picture.
+fs::path proResBrokenAt(const fs::path& out, size_t broken) {
+    makeMaster(out, "testsrc2=s=64x36", {"-c:v", "prores_ks"});
+    std::string bytes = readFile(out);
+    size_t at = bytes.find("icpf");
+    for (size_t i = 0; i < broken && at != std::string::npos; ++i)
+        at = bytes.find("icpf", at + 4);
+    if (at == std::string::npos || at + 6 > bytes.size())
+        throw std::runtime_error("no picture " + std::to_string(broken) + " in " + out.string());
+    bytes.replace(at + 4, 2, 2, '\0');
+    writeFile(out, bytes);
+    return out;
+}
+
+TEST(AVEngineMake, RetriesThroughFFmpegWhenTheLibrariesFailAtTheFirstPicture) {
+    TempFolder temp;
+    const fs::path master = proResBrokenAt(temp / "broken.mov", 0);
+    AVEngine engine;
+    const MasterInfo info = engine.probe(master);
+    ASSERT_FALSE(FFDecode::handles(info.codec)) << "the libraries must be tried first";
+    const LadderPlan plan = planOf(64, 36);
+    {
+        ScopedEnvironment noFFmpeg("TRELK_FFMPEG", (temp / "missing").string());
+        EXPECT_THAT(
+            [&] {
+                engine.make(
+                    master, info, plan, temp.path(), [](double) {}, [] { return false; });
+            },
+            testing::ThrowsMessage<TrelkError>(testing::StrEq(Decode::failure(info.codec))));
+    }
+    engine.make(
+        master, info, plan, temp.path(), [](double) {}, [] { return false; });
+    EXPECT_EQ(probeStreams(temp / plan.file)[0]["nb_read_frames"], "4") << "all but the broken picture";
+}
+
+TEST(AVEngineMake, AReaderFailureAfterThePicturesBeganFailsTheMakingWithoutARetry) {
+    TempFolder temp;
+    const fs::path master = proResBrokenAt(temp / "broken.mov", 2);
+    AVEngine engine;
+    const MasterInfo info = engine.probe(master);
+    int reported = 0;
+    EXPECT_THAT(
+        [&] {
+            engine.make(
+                master, info, planOf(64, 36), temp.path(), [&](double) { ++reported; }, [] { return false; });
+        },
+        testing::ThrowsMessage<TrelkError>(testing::StartsWith("couldn't read the master: ")));
+    EXPECT_EQ(reported, 2) << "a retry would report the pictures again";
+}
+
+// A cancel that comes at one point of the making, told apart by the thread that asks. The
+// making's own thread is the one that reports progress; it asks once after each picture, so
+// its second question before the next picture comes from the wait for the encoders. Any other
+// thread that asks is the sound pump's. The cancel comes once `pictures` pictures were reported.
+class CancelAt {
+public:
+    enum class Point { encoderWait, soundPump };
+    explicit CancelAt(Point point, int pictures = 1) : point(point), pictures(pictures) {}
+
+    void progressed() {
+        std::lock_guard guard(lock);
+        making = std::this_thread::get_id();
+        asksSinceProgress = 0;
+        ++reported;
+    }
+
+    bool cancelled() {
+        std::lock_guard guard(lock);
+        if (reported < pictures) return cancel;
+        const bool fromMaking = std::this_thread::get_id() == making;
+        if (point == Point::soundPump ? !fromMaking : fromMaking && ++asksSinceProgress == 2) cancel = true;
+        return cancel;
+    }
+
+private:
+    const Point point;
+    const int pictures;
+    std::mutex lock; // guards making, asksSinceProgress, reported, cancel
+    std::thread::id making;
+    int asksSinceProgress = 0;
+    int reported = 0;
+    bool cancel = false;
+};
+
+TEST(AVEngineMake, ACancelWhileWaitingForTheEncodersOrInTheSoundPumpStopsEveryWriterAndThread) {
+    TempFolder temp;
+    // Four encoders of a wide master fall behind its one decoder; the sound outlasts the lead
+    // the pump may read before the first picture.
+    const fs::path master = makeMaster(temp / "wide.mov", "testsrc2=s=3842x16", withSoundFor("2"), "2");
+    AVEngine engine;
+    const MasterInfo info = engine.probe(master);
+    const LadderPlan plan = planOf(3842, 16);
+    ASSERT_EQ(plan.files().size(), 4u);
+    for (const auto& [point, name] : {std::pair{CancelAt::Point::encoderWait, "the wait for the encoders"},
+                                      std::pair{CancelAt::Point::soundPump, "the sound pump"}}) {
+        CancelAt cancel(point);
+        const size_t threadsBefore = threadsOfThisProcess();
+        EXPECT_THROW(engine.make(
+                         master, info, plan, temp.path(), [&](double) { cancel.progressed(); },
+                         [&] { return cancel.cancelled(); }),
+                     CancellationError)
+            << name;
+        EXPECT_EQ(threadsOfThisProcess(), threadsBefore) << name;
+        for (const std::string& file : plan.files()) {
+            const std::vector<std::string> boxes = topBoxes(temp / file);
+            EXPECT_EQ(std::ranges::count(boxes, "moov"), 0) << name << ": " << file << " was finished";
+        }
+    }
+}
+
+TEST(AVEngineMake, ACancelTheSoundPumpSeesAfterTheLastPictureStillCancels) {
+    TempFolder temp;
+    // The sound outlasts the pictures by far, so the pump is still reading once they are done.
+    std::vector<std::string> longSound = withSoundFor("4");
+    longSound.erase(std::ranges::find(longSound, "-shortest"));
+    const fs::path master = makeMaster(temp / "clip.mov", "testsrc2=s=64x36", longSound);
+    AVEngine engine;
+    const MasterInfo info = engine.probe(master);
+    CancelAt cancel(CancelAt::Point::soundPump, 5); // all of the master's pictures
+    EXPECT_THROW(engine.make(
+                     master, info, planOf(64, 36), temp.path(), [&](double) { cancel.progressed(); },
+                     [&] { return cancel.cancelled(); }),
+                 CancellationError);
 }
 
 } // namespace
