@@ -7,7 +7,9 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace Media {
 namespace {
@@ -17,8 +19,10 @@ bool fullRange(const AVFrame& frame) {
     case AV_PIX_FMT_YUVJ420P:
     case AV_PIX_FMT_YUVJ422P:
     case AV_PIX_FMT_YUVJ440P:
-    case AV_PIX_FMT_YUVJ444P: return true;
-    default: return frame.color_range == AVCOL_RANGE_JPEG;
+    case AV_PIX_FMT_YUVJ444P:
+        return true;
+    default:
+        return frame.color_range == AVCOL_RANGE_JPEG;
     }
 }
 
@@ -34,8 +38,10 @@ int matrixOf(const AVFrame& frame) {
     case AVCOL_SPC_SMPTE170M:
     case AVCOL_SPC_SMPTE240M:
     case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return frame.colorspace;
-    default: return AVCOL_SPC_BT709;
+    case AVCOL_SPC_BT2020_CL:
+        return frame.colorspace;
+    default:
+        return AVCOL_SPC_BT709;
     }
 }
 
@@ -64,6 +70,60 @@ void copy(const AVFrame& frame, Picture& into) {
                  chromaRows);
     else
         interleaveRows(frame, into, pairs, chromaRows);
+}
+
+// The bits to drop from each sample of a planar video-range Y'CbCr source of 9 to 16 bits with
+// chroma halved across (4:2:2, 4:2:0); none for other sources.
+std::optional<int> narrowing(const AVFrame& frame) {
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+    constexpr uint64_t otherKinds = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                    AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER;
+    if (!format || fullRange(frame) || !(format->flags & AV_PIX_FMT_FLAG_PLANAR) || (format->flags & otherKinds) ||
+        format->nb_components < 3 || format->log2_chroma_w != 1 || format->log2_chroma_h > 1)
+        return std::nullopt;
+    const int depth = format->comp[0].depth;
+    for (int component = 0; component < 3; ++component) {
+        const AVComponentDescriptor& sample = format->comp[component];
+        if (sample.plane != component || sample.step != 2 || sample.shift != 0 || sample.depth != depth)
+            return std::nullopt;
+    }
+    if (depth < 9 || depth > 16) return std::nullopt;
+    return depth - 8;
+}
+
+const uint16_t* samples(const AVFrame& frame, int plane, int row) {
+    return reinterpret_cast<const uint16_t*>(frame.data[plane] + ptrdiff_t(frame.linesize[plane]) * row);
+}
+
+// Two samples' rounded mean at 8 bits; a sample with itself is that sample rounded.
+uint8_t narrowed(unsigned a, unsigned b, int shift) {
+    return uint8_t(std::min((a + b + (1u << shift)) >> (shift + 1), 255u));
+}
+
+// The samples keep their meaning: each is rounded to 8 bits, and for 4:2:2 the two chroma rows
+// of a 4:2:0 row are averaged.
+__attribute__((target_clones("avx2", "default"))) void narrow(const AVFrame& frame, Picture& into, int shift) {
+    // In locals: the stores through uint8_t pointers could otherwise change them, as far as the
+    // compiler knows, and the loops would not be vectorised.
+    const int width = frame.width, height = frame.height;
+    for (int row = 0; row < height; ++row) {
+        const uint16_t* y = samples(frame, 0, row);
+        uint8_t* luma = into.luma() + into.lumaBytesPerRow() * size_t(row);
+        for (int i = 0; i < width; ++i)
+            luma[i] = narrowed(y[i], y[i], shift);
+    }
+    const bool fullHeight = av_pix_fmt_desc_get(AVPixelFormat(frame.format))->log2_chroma_h == 0;
+    const int pairs = (width + 1) / 2, chromaRows = (height + 1) / 2;
+    for (int row = 0; row < chromaRows; ++row) {
+        const int top = fullHeight ? 2 * row : row, bottom = fullHeight ? std::min(top + 1, height - 1) : row;
+        const uint16_t *cb = samples(frame, 1, top), *cbBelow = samples(frame, 1, bottom);
+        const uint16_t *cr = samples(frame, 2, top), *crBelow = samples(frame, 2, bottom);
+        uint8_t* pair = into.chroma() + into.chromaBytesPerRow() * size_t(row);
+        for (int i = 0; i < pairs; ++i) {
+            pair[2 * i] = narrowed(cb[i], cbBelow[i], shift);
+            pair[2 * i + 1] = narrowed(cr[i], crBelow[i], shift);
+        }
+    }
 }
 
 // libswscale blends the last chroma sample of an odd-width picture with black when it halves
@@ -115,6 +175,8 @@ NV12Conversion::~NV12Conversion() = default;
 void NV12Conversion::convert(const AVFrame& frame, Picture& into) {
     if (copiable(frame))
         copy(frame, into);
+    else if (const std::optional<int> shift = narrowing(frame))
+        narrow(frame, into, *shift);
     else if (needsEvenWidth(frame))
         scale(*widened(frame), into); // the picture's rows have room for the extra column
     else
