@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -508,3 +509,52 @@ TEST(AVEngineMake, ACancelTheSoundPumpSeesAfterTheLastPictureStillCancels) {
 }
 
 } // namespace
+
+namespace {
+
+// The pictures of a file, their count and their sizes.
+struct Pictures {
+    std::string count;
+    std::set<std::pair<int, int>> sizes;
+};
+
+Pictures picturesOf(const fs::path& file) {
+    const json frames = json::parse(
+        runProgram(program(FFDecode::probePath()), {"-v", "error", "-of", "json", "-select_streams", "v",
+                                                    "-show_entries", "frame=width,height", file.string()}))["frames"];
+    Pictures pictures{std::to_string(frames.size()), {}};
+    for (const json& frame : frames)
+        pictures.sizes.insert({frame["width"].get<int>(), frame["height"].get<int>()});
+    return pictures;
+}
+
+} // namespace
+
+TEST(AVEngineMake, AMasterCutShortFailsAndOneChangingSizeGivesPicturesOfThePlannedSize) {
+    TempFolder temp;
+    const LadderPlan plan = planOf(64, 36);
+    {
+        // The index first, then two thirds of the pictures' data.
+        const fs::path master = makeMaster(temp / "cut.mp4", "testsrc2=s=64x36",
+                                           joined(h264, {"-g", "1", "-movflags", "+faststart"}), "0.4");
+        fs::resize_file(master, fs::file_size(master) * 2 / 3);
+        EXPECT_THAT([&] { make(master, plan, temp.path()); },
+                    testing::ThrowsMessage<TrelkError>(testing::StartsWith("couldn't read the master: ")));
+    }
+    {
+        // The container says 64 × 36; halfway the stream turns 96 × 54. Without B-frames, as a
+        // raw stream carries no times of its own.
+        const std::vector<std::string> inOrder = joined(h264, {"-bf", "0"});
+        const fs::path small = makeMaster(temp / "small.h264", "testsrc2=s=64x36", inOrder);
+        const fs::path large = makeMaster(temp / "large.h264", "testsrc2=s=96x54", inOrder);
+        writeFile(temp / "both.h264", readFile(small) + readFile(large));
+        const fs::path master = temp / "resized.mp4";
+        runProgram(program(FFDecode::path()), {"-v", "error", "-nostdin", "-r", "25", "-i",
+                                               (temp / "both.h264").string(), "-c", "copy", "-y", master.string()});
+        fs::create_directory(temp / "resized");
+        make(master, plan, temp / "resized");
+        const Pictures made = picturesOf(temp / "resized" / plan.file);
+        EXPECT_EQ(made.count, "10");
+        EXPECT_EQ(made.sizes, (std::set<std::pair<int, int>>{{64, 36}}));
+    }
+}
