@@ -122,8 +122,9 @@ void Pass::openPictures() {
 }
 
 void Pass::makeOutputs() {
-    // Strips share the cores between their encoders; a single file has them to itself.
-    const Output::Encoder encoder{plan.strips.empty() ? 2 : 1,
+    // Strips share the cores between their encoders. A single file has them to itself, and with
+    // three frames in flight its encoder keeps both busy while pictures are decoded.
+    const Output::Encoder encoder{plan.strips.empty() ? 3 : 1,
                                   frames ? frames->timescale() : run.vt->timeRange.start.timescale};
     outputs.push_back(std::make_unique<Output>(run.dir / plan.file, int(plan.size.w), int(plan.size.h), 0,
                                                plan.master.w > LadderPlan::wideWidth, Output::mainBitsPerPixel, info,

@@ -1,5 +1,5 @@
-// The conversion of decoded pictures to NV12 for one 3840 × 2160 frame: the libswscale pass a
-// 10-bit 4:2:2 ProRes picture takes, and the plain copy an 8-bit 4:2:0 picture takes.
+// The conversion of decoded pictures to NV12 for one 3840 × 2160 frame: the rounding to 8 bits
+// a 10-bit 4:2:2 ProRes picture takes, and the plain copy an 8-bit 4:2:0 picture takes.
 #include "TrelkCore/Platform/MediaConversion.h"
 
 extern "C" {
