@@ -9,8 +9,8 @@ namespace Media {
 
 // Puts decoded pictures into NV12 video range: a plain copy for 8-bit 4:2:0 video-range
 // sources, rounding to 8 bits for deeper planar 4:2:2 and 4:2:0 ones, one libswscale pass for
-// the rest. The colour matrix stays the source's, and an
-// untagged source is taken as Rec. 709, as the probe describes it.
+// the rest. The colour matrix stays the source's, and an untagged source is taken as Rec. 709,
+// as the probe describes it.
 class NV12Conversion {
 public:
     NV12Conversion();
