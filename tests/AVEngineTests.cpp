@@ -508,10 +508,6 @@ TEST(AVEngineMake, ACancelTheSoundPumpSeesAfterTheLastPictureStillCancels) {
                  CancellationError);
 }
 
-} // namespace
-
-namespace {
-
 // The pictures of a file, their count and their sizes.
 struct Pictures {
     std::string count;
