@@ -524,8 +524,6 @@ Pictures picturesOf(const fs::path& file) {
     return pictures;
 }
 
-} // namespace
-
 TEST(AVEngineMake, AMasterCutShortFailsAndOneChangingSizeGivesPicturesOfThePlannedSize) {
     TempFolder temp;
     const LadderPlan plan = planOf(64, 36);
@@ -554,3 +552,5 @@ TEST(AVEngineMake, AMasterCutShortFailsAndOneChangingSizeGivesPicturesOfThePlann
         EXPECT_EQ(made.sizes, (std::set<std::pair<int, int>>{{64, 36}}));
     }
 }
+
+} // namespace
