@@ -5,9 +5,9 @@
 #include "app/TerminalDesktop.h"
 #include "app/TrelkModel.h"
 
-#include "TrelkCore/AVEngine.h"
 #include "TrelkCore/Error.h"
-#include "TrelkCore/Library.h"
+#include "TrelkCore/Library/Library.h"
+#include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Version.h"
 
 #include <nlohmann/json.hpp>

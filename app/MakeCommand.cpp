@@ -1,8 +1,8 @@
 #include "app/MakeCommand.h"
 
-#include "TrelkCore/AVEngine.h"
 #include "TrelkCore/Error.h"
-#include "TrelkCore/Making.h"
+#include "TrelkCore/Making/AVEngine.h"
+#include "TrelkCore/Making/Making.h"
 #include "TrelkCore/Platform/Crypto.h"
 
 #include <signal.h>

@@ -1,7 +1,7 @@
 #pragma once
-#include "TrelkCore/Pairing.h"
-#include "TrelkCore/Router.h"
-#include "TrelkCore/Server.h"
+#include "TrelkCore/Service/Pairing.h"
+#include "TrelkCore/Service/Router.h"
+#include "TrelkCore/Service/Server.h"
 
 #include <QObject>
 

@@ -1,8 +1,9 @@
 // Making a 3840 × 1080 alpha master through AlphaEncode::make, against running the same ffmpeg
 // argument list from a shell with its progress thrown away: the difference is what the progress
 // reading and the watchdog cost.
-#include "TrelkCore/AlphaEncode.h"
-#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Making/AlphaEncode.h"
+#include "TrelkCore/Making/FFDecode.h"
+#include "TrelkCore/Platform/Process.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,6 +1,7 @@
 // Reading a 4K master through FFFrames, against ffmpeg decoding and converting the same file into
 // nothing: the difference is what the pipe and the row copies cost beyond the decode.
-#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Making/FFDecode.h"
+#include "TrelkCore/Making/FFFrames.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,6 +1,6 @@
 // The library scan over a large generated library: the first scan reads every still's header,
 // later ones (every four seconds in the service) take still sizes from the cache.
-#include "TrelkCore/Library.h"
+#include "TrelkCore/Library/Library.h"
 #include "tests/support/TempFolder.h"
 
 #include <benchmark/benchmark.h>

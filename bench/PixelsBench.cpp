@@ -1,5 +1,5 @@
 // The per-picture work of placing a decoded picture into the outputs of a very wide master.
-#include "TrelkCore/Pixels.h"
+#include "TrelkCore/Making/Pixels.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Replies through the real server over loopback: one request per connection, as a browser gets.
-#include "TrelkCore/Router.h"
-#include "TrelkCore/Server.h"
+#include "TrelkCore/Service/Router.h"
+#include "TrelkCore/Service/Server.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the request parser, the target splitter and the range parser, and
 // stops at the first result that breaks what callers rely on.
-#include "TrelkCore/HTTP.h"
+#include "TrelkCore/Service/HTTP.h"
 
 #include <cstdint>
 #include <cstdio>

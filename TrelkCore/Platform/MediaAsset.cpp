@@ -148,11 +148,11 @@ double secondsOf(const AVFormatContext& input) {
 
 } // namespace
 
-std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& file) {
+std::shared_ptr<const MediaAsset> MediaAsset::open(const std::filesystem::path& file) {
     AV::Input input = AV::openInput(file);
     if (int failure = avformat_find_stream_info(input.get(), nullptr); failure < 0)
         throw std::runtime_error(AV::errorText(failure));
-    std::shared_ptr<Asset> asset(new Asset());
+    std::shared_ptr<MediaAsset> asset(new MediaAsset());
     asset->path = file;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream& stream = *input->streams[i];

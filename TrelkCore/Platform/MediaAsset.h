@@ -43,11 +43,11 @@ struct AudioTrack {
 };
 
 // The facts of a media file, read once when it is opened; readers open the file again.
-class Asset {
+class MediaAsset {
 public:
     // Throws std::runtime_error with FFmpeg's text when the file cannot be opened or has no
     // stream that can be read.
-    static std::shared_ptr<const Asset> open(const std::filesystem::path& file);
+    static std::shared_ptr<const MediaAsset> open(const std::filesystem::path& file);
 
     const std::filesystem::path& file() const { return path; }
     const std::vector<VideoTrack>& videoTracks() const { return video; }
@@ -55,7 +55,7 @@ public:
     double duration() const { return seconds; } // 0 when unknown
 
 private:
-    Asset() = default;
+    MediaAsset() = default;
 
     std::filesystem::path path;
     std::vector<VideoTrack> video;

@@ -192,7 +192,7 @@ struct Reader::AudioOutput {
     }
 };
 
-Reader::Reader(std::shared_ptr<const Asset> asset) : asset(std::move(asset)) {}
+Reader::Reader(std::shared_ptr<const MediaAsset> asset) : asset(std::move(asset)) {}
 
 Reader::~Reader() = default;
 

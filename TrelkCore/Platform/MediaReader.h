@@ -33,7 +33,7 @@ public:
     static constexpr int sampleRate = 48000;
     static constexpr int channels = 2;
 
-    explicit Reader(std::shared_ptr<const Asset> asset);
+    explicit Reader(std::shared_ptr<const MediaAsset> asset);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -69,7 +69,7 @@ private:
     void fail(const std::string& text);
     void ended(Kind kind);
 
-    std::shared_ptr<const Asset> asset;
+    std::shared_ptr<const MediaAsset> asset;
     std::unique_ptr<VideoOutput> video;
     std::unique_ptr<AudioOutput> audio;
     std::atomic<bool> cancelled = false;

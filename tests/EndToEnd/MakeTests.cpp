@@ -1,6 +1,6 @@
 // `vorlane-trelk make` on masters made here with the real ffmpeg.
-#include "TrelkCore/FFDecode.h"
-#include "TrelkCore/Library.h"
+#include "TrelkCore/Library/Library.h"
+#include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,5 +1,5 @@
 // `vorlane-trelk probe` on masters made here with the real ffmpeg.
-#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,5 +1,5 @@
 // `vorlane-trelk scan` on a library built on disk, as the browser would get it.
-#include "TrelkCore/Library.h"
+#include "TrelkCore/Library/Library.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,6 +1,6 @@
 #include "TrelkCore/Platform/MediaReader.h"
 
-#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 
@@ -52,7 +52,7 @@ protected:
 
 double seconds(Media::Time time) { return double(time.value) / time.timescale; }
 
-std::vector<Media::VideoSample> allPictures(const std::shared_ptr<const Media::Asset>& asset) {
+std::vector<Media::VideoSample> allPictures(const std::shared_ptr<const Media::MediaAsset>& asset) {
     Media::Reader reader(asset);
     EXPECT_TRUE(reader.addVideoOutput(asset->videoTracks().at(0)));
     EXPECT_TRUE(reader.startReading()) << reader.error();
@@ -79,7 +79,7 @@ void expectSolid(const Media::Picture& picture, int y, int cb, int cr) {
 }
 
 TEST_F(MediaReaderTest, DescribesAnH264MasterWithSound) {
-    auto asset = Media::Asset::open(h264("tagged.mp4", bt709));
+    auto asset = Media::MediaAsset::open(h264("tagged.mp4", bt709));
     ASSERT_EQ(asset->videoTracks().size(), 1u);
     ASSERT_EQ(asset->audioTracks().size(), 1u);
     const Media::VideoTrack& track = asset->videoTracks()[0];
@@ -100,7 +100,7 @@ TEST_F(MediaReaderTest, DescribesAnH264MasterWithSound) {
 }
 
 TEST_F(MediaReaderTest, LeavesTheTagsOfAnUntaggedMasterAbsent) {
-    auto asset = Media::Asset::open(h264("untagged.mp4", {}));
+    auto asset = Media::MediaAsset::open(h264("untagged.mp4", {}));
     const Media::FormatDescription& format = asset->videoTracks().at(0).formatDescriptions.at(0);
     EXPECT_FALSE(format.colorPrimaries);
     EXPECT_FALSE(format.transferFunction);
@@ -108,7 +108,7 @@ TEST_F(MediaReaderTest, LeavesTheTagsOfAnUntaggedMasterAbsent) {
 }
 
 TEST_F(MediaReaderTest, DeliversEveryPictureWithItsTimeAndColour) {
-    auto asset = Media::Asset::open(h264("tagged.mp4", bt709));
+    auto asset = Media::MediaAsset::open(h264("tagged.mp4", bt709));
     std::vector<Media::VideoSample> pictures = allPictures(asset);
     ASSERT_EQ(pictures.size(), 5u);
     const double start = seconds(asset->videoTracks()[0].timeRange.start);
@@ -126,8 +126,8 @@ TEST_F(MediaReaderTest, ReadsUntaggedTenBitProResAsRec709) {
     // ffmpeg's ProRes encoder writes no tags of its own; they are set in the bitstream after it.
     std::vector<std::string> tagged = proRes;
     tagged.insert(tagged.end(), {"-bsf:v", "prores_metadata=color_primaries=bt709:color_trc=bt709:colorspace=bt709"});
-    auto untagged = Media::Asset::open(make("untagged.mov", solid10, proRes));
-    auto reference = Media::Asset::open(make("tagged.mov", solid10, tagged));
+    auto untagged = Media::MediaAsset::open(make("untagged.mov", solid10, proRes));
+    auto reference = Media::MediaAsset::open(make("tagged.mov", solid10, tagged));
 
     const Media::FormatDescription& format = untagged->videoTracks().at(0).formatDescriptions.at(0);
     EXPECT_EQ(format.mediaSubType, 0x6170636eu); // apcn
@@ -151,7 +151,7 @@ TEST_F(MediaReaderTest, KeepsAnOddSizeAsItIs) {
     for (const Case& c : {Case{"odd.mov", "format=rgb24,geq=r=255:g=0:b=0", "png", 63, 102, 240},
                           Case{"odd.mkv", solid8, "ffv1", 100, 60, 200}}) {
         SCOPED_TRACE(c.codec);
-        auto asset = Media::Asset::open(make(c.file, c.filter, {"-c:v", c.codec}, "63x35"));
+        auto asset = Media::MediaAsset::open(make(c.file, c.filter, {"-c:v", c.codec}, "63x35"));
         std::vector<Media::VideoSample> pictures = allPictures(asset);
         ASSERT_EQ(pictures.size(), 5u);
         EXPECT_EQ(pictures[0].picture->width(), 63);
@@ -161,16 +161,16 @@ TEST_F(MediaReaderTest, KeepsAnOddSizeAsItIs) {
 }
 
 TEST_F(MediaReaderTest, NamesCodecsOutsideQuickTimeFiles) {
-    auto asset = Media::Asset::open(make("master.mkv", solid8, {"-c:v", "libx264"}));
+    auto asset = Media::MediaAsset::open(make("master.mkv", solid8, {"-c:v", "libx264"}));
     EXPECT_EQ(asset->videoTracks().at(0).formatDescriptions.at(0).mediaSubType, 0x61766331u); // avc1
-    auto png = Media::Asset::open(make("still.mov", "format=rgba", {"-c:v", "png"}));
+    auto png = Media::MediaAsset::open(make("still.mov", "format=rgba", {"-c:v", "png"}));
     const Media::FormatDescription& format = png->videoTracks().at(0).formatDescriptions.at(0);
     EXPECT_EQ(format.mediaSubType, 0x706e6720u); // "png "
     EXPECT_EQ(format.depth, 32);
 }
 
 TEST_F(MediaReaderTest, ReadsPicturesAndSoundOnTwoThreadsAtOnce) {
-    auto asset = Media::Asset::open(h264("tagged.mp4", bt709));
+    auto asset = Media::MediaAsset::open(h264("tagged.mp4", bt709));
     Media::Reader reader(asset);
     ASSERT_TRUE(reader.addVideoOutput(asset->videoTracks()[0]));
     ASSERT_TRUE(reader.addAudioOutput(asset->audioTracks()[0]));
@@ -190,7 +190,7 @@ TEST_F(MediaReaderTest, ReadsPicturesAndSoundOnTwoThreadsAtOnce) {
 }
 
 TEST_F(MediaReaderTest, DeliversSoundAs48kHzStereo) {
-    auto asset = Media::Asset::open(h264("tagged.mp4", bt709));
+    auto asset = Media::MediaAsset::open(h264("tagged.mp4", bt709));
     Media::Reader reader(asset);
     ASSERT_TRUE(reader.addAudioOutput(asset->audioTracks().at(0)));
     ASSERT_TRUE(reader.startReading()) << reader.error();
@@ -216,12 +216,12 @@ TEST_F(MediaReaderTest, DeliversSoundAs48kHzStereo) {
 TEST_F(MediaReaderTest, RefusesWhatItCannotRead) {
     writeFile(folder / "notes.mov", "these are not pictures");
     try {
-        Media::Asset::open(folder / "notes.mov");
+        Media::MediaAsset::open(folder / "notes.mov");
         ADD_FAILURE() << "opened";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Invalid data found when processing input");
     }
-    EXPECT_THROW(Media::Asset::open(folder / "missing.mp4"), std::runtime_error);
+    EXPECT_THROW(Media::MediaAsset::open(folder / "missing.mp4"), std::runtime_error);
 }
 
 // Renames every sample entry of the codec to a code no decoder knows; the brands at the start stay.
@@ -237,7 +237,7 @@ TEST_F(MediaReaderTest, FailsToStartOnAPictureCodecWithoutDecoderAndRefusesSuchS
     renameCodec(file, "avc1");
     renameCodec(file, "mp4a");
     renameCodec(file, "esds"); // else the demuxer finds AAC from the decoder description
-    auto asset = Media::Asset::open(file);
+    auto asset = Media::MediaAsset::open(file);
     EXPECT_EQ(asset->videoTracks().at(0).formatDescriptions.at(0).mediaSubType, 0x7a7a7a7au);
     Media::Reader reader(asset);
     EXPECT_FALSE(reader.addAudioOutput(asset->audioTracks().at(0)));
@@ -249,7 +249,7 @@ TEST_F(MediaReaderTest, FailsToStartOnAPictureCodecWithoutDecoderAndRefusesSuchS
 }
 
 TEST_F(MediaReaderTest, TakesOutputsOnlyBeforeReadingAndStopsOnCancel) {
-    auto asset = Media::Asset::open(h264("tagged.mp4", bt709));
+    auto asset = Media::MediaAsset::open(h264("tagged.mp4", bt709));
     Media::Reader reader(asset);
     EXPECT_FALSE(reader.copyNextVideoSample());
     Media::AudioTrack notSound;
@@ -281,7 +281,7 @@ void spoilThirdFrame(const fs::path& file) {
 TEST_F(MediaReaderTest, FailsWithFFmpegsTextOnABrokenPicture) {
     const fs::path file = make("broken.mov", solid10, {"-c:v", "prores_ks"});
     spoilThirdFrame(file);
-    auto asset = Media::Asset::open(file);
+    auto asset = Media::MediaAsset::open(file);
     Media::Reader reader(asset);
     ASSERT_TRUE(reader.addVideoOutput(asset->videoTracks().at(0)));
     ASSERT_TRUE(reader.startReading());
@@ -301,7 +301,7 @@ TEST_F(MediaReaderTest, LeavesNoDescriptorOpen) {
     const fs::path file = h264("tagged.mp4", bt709);
     const size_t before = openDescriptors();
     for (int cycle = 0; cycle < 20; ++cycle) {
-        auto asset = Media::Asset::open(file);
+        auto asset = Media::MediaAsset::open(file);
         Media::Reader reader(asset);
         ASSERT_TRUE(reader.addVideoOutput(asset->videoTracks()[0]));
         ASSERT_TRUE(reader.addAudioOutput(asset->audioTracks()[0]));

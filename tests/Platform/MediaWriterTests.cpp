@@ -1,6 +1,6 @@
 #include "TrelkCore/Platform/MediaWriter.h"
 
-#include "TrelkCore/FFDecode.h"
+#include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 

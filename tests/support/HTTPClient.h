@@ -1,6 +1,6 @@
 #pragma once
-#include "TrelkCore/HTTP.h"
 #include "TrelkCore/Platform/Files.h"
+#include "TrelkCore/Service/HTTP.h"
 
 #include <cstdint>
 #include <optional>

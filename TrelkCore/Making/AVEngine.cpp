@@ -1,0 +1,182 @@
+#include "TrelkCore/Making/AVEngine.h"
+
+#include "TrelkCore/Error.h"
+#include "TrelkCore/Making/AlphaEncode.h"
+#include "TrelkCore/Making/Decode.h"
+#include "TrelkCore/Making/FFDecode.h"
+#include "TrelkCore/Making/LadderRun.h"
+#include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/MediaAsset.h"
+#include "TrelkCore/Platform/Text.h"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <system_error>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view whiteSpace = " \t\n\r\f\v";
+
+// The shortest text that reads back as the same number, always with a fraction: 25 is "25.0".
+std::string decimalText(double value) {
+    char text[32];
+    const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
+    std::string result(text, error == std::errc() ? end : text);
+    if (result.find_first_of(".en") == std::string::npos) result += ".0";
+    return result;
+}
+
+std::string fpsTextOf(const Media::VideoTrack& track, double fps) {
+    if (track.minFrameDuration && track.minFrameDuration->value > 0)
+        return std::to_string(track.minFrameDuration->timescale) + "/" + std::to_string(track.minFrameDuration->value);
+    return decimalText(fps);
+}
+
+MasterInfo::Color colorOf(const Media::FormatDescription& format) {
+    if (format.colorPrimaries && format.transferFunction && format.yCbCrMatrix &&
+        MasterInfo::sdr(*format.colorPrimaries, *format.transferFunction, *format.yCbCrMatrix))
+        return {*format.colorPrimaries, *format.transferFunction, *format.yCbCrMatrix};
+    return MasterInfo::Color::bt709();
+}
+
+bool alphaOf(const fs::path& master, const MasterInfo& info, const Media::FormatDescription* format) {
+    if (!AlphaEncode::candidates.contains(info.codec)) return false;
+    if (std::optional<bool> alpha = FFDecode::alphaOf(master)) return *alpha;
+    return (format && format->depth == 32) || AlphaEncode::alphaCodes.contains(info.codec);
+}
+
+// Sizes, rates and durations a file may state that no making could follow.
+bool absurd(const Media::VideoTrack& track, double fps, double duration) {
+    const double frames = fps * duration;
+    return !std::isfinite(fps) || !std::isfinite(duration) || !std::isfinite(frames) ||
+           frames >= double(std::numeric_limits<int64_t>::max()) || track.naturalWidth < 1 || track.naturalHeight < 1;
+}
+
+const Media::VideoTrack& firstVideoTrack(const Media::MediaAsset& asset) {
+    if (asset.videoTracks().empty()) throw TrelkError("no picture in this file");
+    return asset.videoTracks().front();
+}
+
+std::optional<Media::AudioTrack> firstAudioTrack(const Media::MediaAsset& asset) {
+    if (asset.audioTracks().empty()) return std::nullopt;
+    return asset.audioTracks().front();
+}
+
+void removePlanFiles(const LadderPlan& plan, const fs::path& into) {
+    std::error_code ignored;
+    for (const std::string& file : plan.files()) fs::remove(into / file, ignored);
+}
+
+// Removes the extracted sound however the making ends.
+struct SoundFile {
+    std::optional<fs::path> path;
+    ~SoundFile() {
+        std::error_code ignored;
+        if (path) fs::remove(*path, ignored);
+    }
+};
+
+void makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                       const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+    const std::optional<fs::path> ffmpeg = FFDecode::path();
+    if (!ffmpeg) throw TrelkError(Decode::failure(std::string_view(info.codec).substr(3)));
+    SoundFile sound;
+    if (info.audio) sound.path = FFDecode::soundAsWAV(master, into);
+    LadderRun run{.info = info, .plan = plan, .dir = into, .ffmpeg = ffmpeg, .master = master};
+    if (sound.path) {
+        run.asset = Media::MediaAsset::open(*sound.path);
+        run.at = firstAudioTrack(*run.asset);
+    }
+    AVEngine::run(run, progress, cancelled);
+}
+
+void makeOnPlatform(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                    const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+    LadderRun run{.asset = Media::MediaAsset::open(master), .info = info, .plan = plan, .dir = into, .master = master};
+    run.vt = firstVideoTrack(*run.asset);
+    run.at = firstAudioTrack(*run.asset);
+    run.start = run.vt->timeRange.start;
+    if (FFDecode::handles(info.codec)) run.ffmpeg = FFDecode::path();
+    try {
+        AVEngine::run(run, progress, cancelled);
+    } catch (const TrelkError& error) {
+        const std::optional<fs::path> ffmpeg = FFDecode::path();
+        if (error.message != Decode::failure(info.codec) || run.ffmpeg || !ffmpeg) throw;
+        removePlanFiles(plan, into);
+        run.ffmpeg = ffmpeg;
+        AVEngine::run(run, progress, cancelled);
+    }
+}
+
+} // namespace
+
+MasterInfo AVEngine::probe(const fs::path& master) {
+    if (MediaKinds::isFFContainer(master)) return FFDecode::probe(master);
+    try {
+        return avProbe(master);
+    } catch (const std::exception&) {
+        if (!FFDecode::probePath()) throw;
+        std::exception_ptr first = std::current_exception();
+        try {
+            return FFDecode::probe(master);
+        } catch (const std::exception&) {
+            std::rethrow_exception(first);
+        }
+    }
+}
+
+MasterInfo AVEngine::avProbe(const fs::path& master) {
+    const std::shared_ptr<const Media::MediaAsset> asset = Media::MediaAsset::open(master);
+    const Media::VideoTrack& track = firstVideoTrack(*asset);
+    const Media::FormatDescription* format =
+        track.formatDescriptions.empty() ? nullptr : &track.formatDescriptions.front();
+    MasterInfo info;
+    info.fps = track.nominalFrameRate > 0 ? track.nominalFrameRate : 30;
+    info.duration = asset->duration();
+    if (absurd(track, info.fps, info.duration)) throw TrelkError("no picture size in this file");
+    info.w = track.naturalWidth;
+    info.h = track.naturalHeight;
+    info.fpsText = fpsTextOf(track, info.fps);
+    info.frames = std::llround(info.fps * info.duration);
+    // A codec without a code here is as unnamed as one without a description.
+    info.codec = format && format->mediaSubType != 0 ? fourcc(format->mediaSubType) : "";
+    info.audio = !asset->audioTracks().empty();
+    info.color = format ? colorOf(*format) : MasterInfo::Color::bt709();
+    info.alpha = alphaOf(master, info, format);
+    return info;
+}
+
+std::string AVEngine::fourcc(uint32_t code) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto byte = static_cast<unsigned char>(code >> shift);
+        if (byte > 127) return std::to_string(code);
+        text += char(byte);
+    }
+    return std::string(Text::trim(text, whiteSpace));
+}
+
+void AVEngine::run(const LadderRun& run, const Progress& progress, const Cancelled& cancelled) {
+    std::exception_ptr failure;
+    std::thread making([&] {
+        try {
+            run.run(progress, cancelled);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    making.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                    const Progress& progress, const Cancelled& cancelled) {
+    if (plan.alpha) return AlphaEncode::make(master, info, plan, into, progress, cancelled);
+    if (info.codec.starts_with("ff:")) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);
+    makeOnPlatform(master, info, plan, into, progress, cancelled);
+}

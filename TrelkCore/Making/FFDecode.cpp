@@ -1,0 +1,269 @@
+#include "TrelkCore/Making/FFDecode.h"
+
+#include "TrelkCore/Error.h"
+#include "TrelkCore/JSONField.h"
+#include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Process.h"
+#include "TrelkCore/Platform/Text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// Larger pictures than these are refused: a frame of them would not fit in memory.
+constexpr int64_t largestSide = 1 << 20;
+constexpr int64_t mostPixels = int64_t(1) << 30;
+// ffprobe's answer for an ordinary file is a few KiB.
+constexpr size_t probeOutputLimit = 16 << 20;
+
+std::optional<fs::path> executable(const fs::path& candidate) {
+    struct stat info;
+    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || ::access(candidate.c_str(), X_OK) != 0)
+        return std::nullopt;
+    return candidate;
+}
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) return std::nullopt;
+    return value;
+}
+
+// The folder of the running program, where the build puts links to the FFmpeg programs.
+fs::path auxiliaryFolder() {
+    std::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : self.parent_path();
+}
+
+// Masters are passed as absolute paths, so that no name can be taken for an option.
+std::string argumentPath(const fs::path& master) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(master, error);
+    return (error ? master : absolute).string();
+}
+
+struct Run {
+    Process::Exit exit;
+    std::string output;
+};
+
+// Runs a program to its end and keeps its standard output; none when it will not start.
+std::optional<Run> run(const fs::path& program, const std::vector<std::string>& arguments) {
+    try {
+        Process process = Process::start(program, arguments, Process::Stream::pipe, Process::Stream::discard);
+        std::string output = process.readOutput();
+        return Run{process.wait(), std::move(output)};
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+}
+
+using JSONField::member;
+
+bool isString(const json* value, std::string_view text) {
+    return value && value->is_string() && value->get_ref<const std::string&>() == text;
+}
+
+struct Rate {
+    double fps;
+    std::string text;
+};
+
+std::optional<Rate> rate(const json* value) {
+    if (!value || !value->is_string()) return std::nullopt;
+    const std::string& text = value->get_ref<const std::string&>();
+    std::vector<double> numbers;
+    for (std::string_view piece : Text::split(text, '/'))
+        if (std::optional<double> number = Text::parseDecimal(piece)) numbers.push_back(*number);
+    if (numbers.size() != 2 || numbers[0] <= 0 || numbers[1] <= 0) return std::nullopt;
+    const double fps = numbers[0] / numbers[1];
+    if (!std::isfinite(fps)) return std::nullopt;
+    if (numbers[1] == 1) return Rate{fps, std::to_string(int64_t(std::min(numbers[0], 1e15)))};
+    return Rate{fps, text};
+}
+
+// Seconds from a text; negative, endless or absurd durations do not read.
+std::optional<double> seconds(const json* value) {
+    if (!value || !value->is_string()) return std::nullopt;
+    std::optional<double> number = Text::parseDecimal(value->get_ref<const std::string&>());
+    if (!number || *number < 0 || *number > 1e9) return std::nullopt;
+    return number;
+}
+
+std::optional<int64_t> frameCount(const json* value) {
+    if (!value || !value->is_string()) return std::nullopt;
+    std::optional<int64_t> count = Text::parseInteger(value->get_ref<const std::string&>());
+    if (!count || *count < 0) return std::nullopt;
+    return count;
+}
+
+std::optional<int64_t> side(const json* value) {
+    std::optional<int64_t> number = JSONField::integer(value);
+    return number && *number > 0 ? number : std::nullopt;
+}
+
+bool hasAlpha(const json& stream) {
+    const json* format = member(stream, "pix_fmt");
+    if (FFDecode::alphaFormat(format && format->is_string() ? format->get_ref<const std::string&>() : ""))
+        return true;
+    const json* tags = member(stream, "tags");
+    if (!tags || !tags->is_object()) return false;
+    const json* mode = member(*tags, "alpha_mode");
+    if (mode && mode->is_string()) return isString(mode, "1");
+    return isString(member(*tags, "ALPHA_MODE"), "1");
+}
+
+} // namespace
+
+namespace FFDecode {
+
+std::optional<fs::path> path() {
+    if (std::optional<std::string> chosen = environment("TRELK_FFMPEG")) return executable(*chosen);
+    return executable(auxiliaryFolder() / "ffmpeg");
+}
+
+std::optional<fs::path> probePath() {
+    if (std::optional<std::string> chosen = environment("TRELK_FFPROBE")) return executable(*chosen);
+    std::optional<fs::path> ffmpeg = path();
+    if (!ffmpeg) return std::nullopt;
+    return executable(ffmpeg->parent_path() / "ffprobe");
+}
+
+bool handles(std::string_view codec) {
+    std::string_view trimmed = Text::trim(codec, " \t\r\n\v\f");
+    if (!codecs.contains(trimmed) && !trimmed.starts_with("ff:")) return false;
+    return path().has_value();
+}
+
+MasterInfo probe(const fs::path& master) {
+    std::optional<fs::path> ffprobe = probePath();
+    if (!ffprobe)
+        throw TrelkError("macOS can't open ." + MediaKinds::extension(master) +
+                         " files · export ProRes or H.264 in a .mov");
+    std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-show_entries",
+                                            "stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,"
+                                            "nb_frames,duration,pix_fmt:stream_tags=alpha_mode:format=duration",
+                                            "-of", "json", argumentPath(master)});
+    if (!ran) throw TrelkError("couldn't start the decoder for this file");
+    if (!ran->exit.succeeded() || ran->output.size() > probeOutputLimit)
+        throw TrelkError("couldn't read the master: not a video file FFmpeg knows");
+    return info(ran->output);
+}
+
+MasterInfo info(std::string_view probeOutput) {
+    const json top = json::parse(probeOutput, nullptr, false);
+    const json* streams = member(top, "streams");
+    if (!top.is_object() || top.empty() || !streams || !streams->is_array() ||
+        !std::ranges::all_of(*streams, [](const json& stream) { return stream.is_object(); }))
+        throw TrelkError("couldn't read the master: not a video file FFmpeg knows");
+    auto video = std::ranges::find_if(*streams, [](const json& s) { return isString(member(s, "codec_type"), "video"); });
+    if (video == streams->end()) throw TrelkError("no picture in this file");
+    const json& stream = *video;
+    std::optional<int64_t> w = side(member(stream, "width")), h = side(member(stream, "height"));
+    if (!w || !h) throw TrelkError("no picture in this file");
+    if (*w > largestSide || *h > largestSide || *w * *h > mostPixels)
+        throw TrelkError("the picture is too large · " + std::to_string(*w) + " × " + std::to_string(*h));
+
+    MasterInfo info;
+    info.w = *w;
+    info.h = *h;
+    Rate found = rate(member(stream, "avg_frame_rate"))
+                     .or_else([&] { return rate(member(stream, "r_frame_rate")); })
+                     .value_or(Rate{30, "30"});
+    info.fps = found.fps;
+    info.fpsText = found.text;
+    const json* format = member(top, "format");
+    info.duration = seconds(member(stream, "duration"))
+                        .or_else([&] { return format ? seconds(member(*format, "duration")) : std::nullopt; })
+                        .value_or(0);
+    info.frames = frameCount(member(stream, "nb_frames")).value_or(std::llround(std::min(info.fps * info.duration, 1e15)));
+    const json* name = member(stream, "codec_name");
+    info.codec = "ff:" + (name && name->is_string() ? name->get<std::string>() : std::string("video"));
+    info.audio = std::ranges::any_of(*streams, [](const json& s) { return isString(member(s, "codec_type"), "audio"); });
+    info.color = MasterInfo::Color::bt709();
+    info.alpha = hasAlpha(stream);
+    return info;
+}
+
+bool alphaFormat(std::string_view pixelFormat) {
+    const std::string name = Text::lowercased(pixelFormat);
+    for (std::string_view prefix : {"yuva", "rgba", "bgra", "argb", "abgr", "gbrap", "ya8", "ya16", "rgba64", "bgra64"})
+        if (name.starts_with(prefix)) return true;
+    return false;
+}
+
+std::optional<bool> alphaOf(const fs::path& master) {
+    std::optional<fs::path> ffprobe = probePath();
+    if (!ffprobe) return std::nullopt;
+    std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=pix_fmt",
+                                            "-of", "csv=p=0", argumentPath(master)});
+    if (!ran || !ran->exit.succeeded()) return std::nullopt;
+    std::string_view text = Text::trim(ran->output, " \t\r\n\v\f");
+    if (text.empty()) return std::nullopt;
+    return alphaFormat(text);
+}
+
+bool canAlpha() {
+    static LockedBox<std::optional<bool>> cache;
+    if (std::optional<bool> known = cache.get()) return *known;
+    bool able = false;
+    if (std::optional<fs::path> ffmpeg = path()) {
+        std::optional<Run> ran = run(*ffmpeg, {"-hide_banner", "-encoders"});
+        able = ran && ran->exit.succeeded() && ran->output.find(" libvpx-vp9 ") != std::string::npos &&
+               ran->output.find(" opus ") != std::string::npos;
+    }
+    cache.set(able);
+    return able;
+}
+
+std::optional<fs::path> soundAsWAV(const fs::path& master, const fs::path& into) {
+    std::optional<fs::path> ffmpeg = path();
+    if (!ffmpeg) return std::nullopt;
+    const fs::path output = into / ".trelk-sound.wav";
+    try {
+        Process process = Process::start(*ffmpeg,
+                                         {"-v", "error", "-nostdin", "-i", argumentPath(master), "-map", "0:a:0", "-vn",
+                                          "-sn", "-ac", "2", "-ar", "48000", "-c:a", "pcm_s16le", "-f", "wav", "-y",
+                                          argumentPath(output)},
+                                         Process::Stream::discard, Process::Stream::discard);
+        if (!process.wait().succeeded()) return std::nullopt;
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    return fs::exists(output, error) ? std::optional(output) : std::nullopt;
+}
+
+bool colorTagged(const fs::path& master) {
+    std::optional<fs::path> ffprobe = probePath();
+    if (!ffprobe) return false;
+    std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                            "stream=color_space", "-of", "csv=p=0", argumentPath(master)});
+    if (!ran || !ran->exit.succeeded()) return false;
+    std::string_view space = Text::trim(ran->output, " \t\r\n\v\f");
+    return !space.empty() && space != "unknown" && space != "unspecified" && space != "reserved";
+}
+
+std::vector<std::string> arguments(const fs::path& master, int64_t w, int64_t h, Tags tags) {
+    const std::string from = tags == Tags::missing ? "in_color_matrix=bt709:" : "";
+    // pad cuts an odd picture down to whole chroma samples when it works in 4:2:0; so odd
+    // pictures are padded at full chroma resolution instead, keeping their last row and column.
+    const std::string full = w % 2 || h % 2 ? ",format=yuv444p" : "";
+    const std::string filter = "scale=" + from + "out_color_matrix=bt709:out_range=tv" + full + ",pad=" +
+                               std::to_string(w + w % 2) + ":" + std::to_string(h + h % 2) + ",format=nv12";
+    return {"-v",  "error", "-nostdin",         "-i",          argumentPath(master), "-map", "0:v:0",
+            "-an", "-sn",   "-fps_mode",        "passthrough", "-vf",               filter, "-f",
+            "rawvideo", "-pix_fmt", "nv12", "pipe:1"};
+}
+
+} // namespace FFDecode

@@ -1,0 +1,85 @@
+#pragma once
+#include "TrelkCore/MediaKinds.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The facts of a master as an engine probed them.
+struct MasterInfo {
+    struct Color {
+        std::string primaries;
+        std::string transfer;
+        std::string matrix;
+
+        static Color bt709();
+        bool operator==(const Color&) const = default;
+    };
+
+    int64_t w = 0;
+    int64_t h = 0;
+    double fps = 0;
+    std::string fpsText; // as the probe found it: "30000/1001", "25"
+    int64_t frames = 0;
+    double duration = 0; // seconds
+    std::string codec;   // a four-character code, or "ff:" and FFmpeg's codec name
+    bool audio = false;
+    Color color;
+    bool alpha = false;
+
+    // "h264", "hevc", "prores" for their four-character codes; the codec itself otherwise.
+    std::string codecName() const;
+    // Whether all three colour tags are standard dynamic range.
+    static bool sdr(std::string_view primaries, std::string_view transfer, std::string_view matrix);
+    // An object whose keys are the field names.
+    nlohmann::json json() const;
+
+    bool operator==(const MasterInfo&) const = default;
+};
+
+// What is made from one master: one file up to 3840 wide, or a wide file and overlapping strips.
+struct LadderPlan {
+    using Size = MediaKinds::Size;
+    using Strip = MediaKinds::Strip;
+    enum class Alpha { no, yes };
+
+    static constexpr int64_t wideWidth = 3840;
+    static constexpr int64_t alphaMax = 4096;
+
+    std::string base;
+    Size master;
+    std::string file;
+    Size size;
+    std::vector<Strip> strips;
+    Size stripSize;
+    int64_t overlapMin = 0;
+    bool alpha = false;
+
+    bool isPackage() const { return master.w > wideWidth; }
+    std::string manifest() const { return base + ".vorlane.json"; }
+    // Every file the plan makes: the main file, then the strips left to right.
+    std::vector<std::string> files() const;
+
+    static LadderPlan plan(std::string base, int64_t w, int64_t h, int64_t stripWidth, int64_t overlap, Alpha alpha);
+
+    // The package manifest, pretty-printed with sorted keys; empty when it cannot be written.
+    std::string manifestData(std::string_view name, const MasterInfo& info,
+                             const std::function<int64_t(const std::string& file)>& bytes, std::string_view encoder,
+                             std::chrono::system_clock::time_point now) const;
+
+    bool operator==(const LadderPlan&) const = default;
+};
+
+namespace Ladder {
+
+// A stem for every made file that cannot be mistaken for one of them.
+std::string base(std::string_view masterFileName);
+// Whether the master goes into the library as it is.
+bool usableAsIs(const MasterInfo& info, std::string_view extension);
+
+} // namespace Ladder

@@ -1,0 +1,27 @@
+#pragma once
+#include "TrelkCore/Making/LadderEngine.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The renditions of one video master, made the way the job queue makes them.
+namespace Making {
+
+struct Made {
+    MasterInfo info;
+    std::vector<std::string> files; // in the folder: the rendition, or the wide file, strips and manifest
+    std::string madeFile;           // the one file that stands for them: the rendition or the manifest
+};
+
+enum class Transfer { copy, move };
+
+// Puts the probed master in `into` as it is when it can be used so (copied or moved), else plans
+// its ladder, has the engine make it and writes a package's manifest naming `encoder`.
+// Throws TrelkError, CancellationError or the engine's own error; files already made stay.
+Made video(LadderEngine& engine, const std::filesystem::path& master, const MasterInfo& info,
+           const std::filesystem::path& into, Transfer transfer, std::string_view encoder,
+           const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled);
+
+} // namespace Making

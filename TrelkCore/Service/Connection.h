@@ -1,0 +1,55 @@
+#pragma once
+#include "TrelkCore/Platform/Files.h"
+#include "TrelkCore/Service/HTTP.h"
+#include "TrelkCore/Service/RequestHandler.h"
+
+#include <asio.hpp>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One accepted connection of the server: reads one request, writes its reply, closes.
+// Lives on the server's thread and keeps itself alive through its pending operations.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    // Largest piece of a file body read from disk and in flight at once.
+    static constexpr size_t filePiece = 1 << 20;
+
+    Connection(asio::ip::tcp::socket socket, RequestHandler& handler);
+
+    void start();
+    // Ends the connection at once, without a reply.
+    void cancel();
+
+private:
+    void doRead();
+    void onRead(const asio::error_code& error, size_t count);
+    // The reply to what the buffer holds so far, or none while more bytes are needed.
+    std::optional<HTTPResponse> replyToBuffer();
+
+    void send(HTTPResponse reply);
+    void onHeadSent(const asio::error_code& error);
+    void pumpFile(int64_t offset, int64_t left);
+
+    // Half-closes and reads what the peer still sends for a moment, so that a reply sent before
+    // the whole request was read reaches the peer rather than being lost to a reset.
+    void finish();
+    void drain();
+
+    asio::ip::tcp::socket socket;
+    asio::steady_timer lingering;
+    RequestHandler& handler;
+    std::string buffer;
+    std::array<char, HTTPRequest::limit> incoming;
+    size_t searched = 0;                  // bytes known to hold no blank line
+    std::optional<HTTPRequest::Head> head; // once it has arrived
+    size_t needed = 0;                    // bytes of head and body together
+    std::optional<HTTPResponse> reply;
+    std::string replyHead;
+    Files::Descriptor file;
+    std::vector<char> piece;
+    size_t drained = 0;
+};

@@ -1,0 +1,150 @@
+#include "TrelkCore/Service/Router.h"
+
+#include "TrelkCore/Platform/Text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+
+#include <vector>
+
+namespace {
+
+using Segments = std::vector<std::string>;
+
+Segments segmentsOf(std::string_view path) {
+    Segments segments;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) segments.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return segments;
+}
+
+bool is(const Segments& segments, std::initializer_list<std::string_view> expected) {
+    return std::equal(segments.begin(), segments.end(), expected.begin(), expected.end());
+}
+
+std::string_view contentType(const std::filesystem::path& path) {
+    std::string extension = Text::lowercased(path.extension().string());
+    static const std::map<std::string, std::string_view, std::less<>> types{
+        {".mp4", "video/mp4"},         {".m4v", "video/mp4"},   {".mov", "video/quicktime"},
+        {".webm", "video/webm"},       {".json", "application/json"},
+        {".png", "image/png"},         {".jpg", "image/jpeg"},  {".jpeg", "image/jpeg"},
+        {".gif", "image/gif"},         {".webp", "image/webp"}, {".avif", "image/avif"},
+    };
+    auto found = types.find(extension);
+    return found == types.end() ? "application/octet-stream" : found->second;
+}
+
+HTTPResponse notFound() { return HTTPResponse::error(404, "not found"); }
+HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
+
+} // namespace
+
+Router::Router(Pairing& pairing, std::string version, PairRequest onPairRequest)
+    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)) {}
+
+HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::string>& origin) {
+    if (origin && !Origins::allowed(*origin)) return HTTPResponse::error(403, "not an allowed site");
+    if (request.method == "OPTIONS") return HTTPResponse(204, {});
+
+    Segments segments = segmentsOf(request.path);
+    if (segments.empty() || segments.front() != "trelk") return notFound();
+    segments.erase(segments.begin());
+    const std::string& method = request.method;
+
+    if (method == "GET" && is(segments, {"hello"})) return hello(request);
+    if (method == "POST" && is(segments, {"pair"})) return pair(origin);
+    if (method == "GET" && segments.size() == 2 && segments[0] == "pair") return pairState(segments[1]);
+    // The library, project, upload and file stores are not part of the service yet.
+    bool protectedRoute = (method == "GET" && is(segments, {"library"})) ||
+                          (method == "POST" && is(segments, {"project"})) ||
+                          (method == "GET" && is(segments, {"upload"})) ||
+                          (method == "POST" && is(segments, {"upload"})) ||
+                          (method == "GET" && segments.size() == 3 && segments[0] == "file");
+    if (protectedRoute) return tokenPasses(request) ? notFound() : pairFirst();
+
+    static const std::vector<std::string> known{"hello", "pair", "library", "project", "upload"};
+    if (segments.size() == 1 && std::ranges::find(known, segments[0]) != known.end())
+        return HTTPResponse::error(405, "method not allowed");
+    return notFound();
+}
+
+HTTPResponse Router::decorate(HTTPResponse response, const std::optional<std::string>& origin) {
+    if (origin && Origins::allowed(*origin))
+        for (auto& [name, value] : Origins::headers(*origin)) response.headers[name] = value;
+    response.headers.try_emplace("Cache-Control", "no-store");
+    return response;
+}
+
+HTTPResponse Router::handle(const HTTPRequest& request) {
+    std::optional<std::string> origin = request.header("origin");
+    return decorate(route(request, origin), origin);
+}
+
+UploadStart Router::upload(const HTTPRequest& head) {
+    if (head.method != "POST" || !is(segmentsOf(head.path), {"trelk", "upload"}))
+        return {UploadStart::NotUpload{}};
+    std::optional<std::string> origin = head.header("origin");
+    if (!origin || !Origins::allowed(*origin))
+        return {UploadStart::Refuse{decorate(HTTPResponse::error(403, "not an allowed site"), origin)}};
+    if (!tokenPasses(head)) return {UploadStart::Refuse{decorate(pairFirst(), origin)}};
+    // No upload registry yet: refused before the body is read.
+    return {UploadStart::Refuse{decorate(notFound(), origin)}};
+}
+
+HTTPResponse Router::file(const std::filesystem::path& path, std::optional<std::string_view> range) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return HTTPResponse::error(404, "no such file");
+    const int64_t size = info.st_size;
+    HTTPHeaders headers{{"Content-Type", std::string(contentType(path))},
+                        {"Accept-Ranges", "bytes"},
+                        {"Cache-Control", "private, max-age=3600"}};
+    ByteRange::Result asked = ByteRange::parse(range, size);
+    if (const auto* part = std::get_if<ByteRange::Part>(&asked)) {
+        headers["Content-Range"] = "bytes " + std::to_string(part->lower) + "-" +
+                                   std::to_string(part->upper) + "/" + std::to_string(size);
+        return HTTPResponse(206, std::move(headers), HTTPResponse::File{path, part->lower, part->upper});
+    }
+    if (std::holds_alternative<ByteRange::Unsatisfiable>(asked)) {
+        headers["Content-Range"] = "bytes */" + std::to_string(size);
+        return HTTPResponse(416, std::move(headers));
+    }
+    if (size == 0) return HTTPResponse(200, std::move(headers));
+    return HTTPResponse(200, std::move(headers), HTTPResponse::File{path, 0, size - 1});
+}
+
+bool Router::tokenPasses(const HTTPRequest& request) const {
+    auto token = request.query.find("t");
+    return token != request.query.end() && pairing.valid(token->second);
+}
+
+HTTPResponse Router::hello(const HTTPRequest& request) const {
+    return HTTPResponse::json({{"app", "vorlane-trelk"}, {"paired", tokenPasses(request)}, {"version", version}});
+}
+
+HTTPResponse Router::pair(const std::optional<std::string>& origin) {
+    if (!origin) return HTTPResponse::error(403, "pairing needs a browser page");
+    Pairing::Request asked = pairing.request(*origin);
+    if (onPairRequest) onPairRequest(asked.id, asked.code, *origin);
+    return HTTPResponse::json({{"code", asked.code}, {"id", asked.id}});
+}
+
+HTTPResponse Router::pairState(const std::string& id) const {
+    Pairing::State state = pairing.state(id);
+    switch (state.kind) {
+    case Pairing::State::Kind::pending: return HTTPResponse::json({{"state", "pending"}});
+    case Pairing::State::Kind::allowed:
+        return HTTPResponse::json({{"state", "allowed"}, {"token", state.value}});
+    case Pairing::State::Kind::denied: return HTTPResponse::json({{"state", "denied"}});
+    case Pairing::State::Kind::unknown: break;
+    }
+    return HTTPResponse::error(404, "no such request");
+}

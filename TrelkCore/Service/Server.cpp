@@ -1,0 +1,123 @@
+#include "TrelkCore/Service/Server.h"
+
+#include "TrelkCore/Service/Connection.h"
+
+#include <chrono>
+#include <list>
+
+namespace {
+
+using asio::ip::tcp;
+
+// How long the accept loop rests after a failed accept, such as running out of descriptors.
+constexpr auto acceptRetry = std::chrono::milliseconds(100);
+
+std::optional<tcp::acceptor> listenOn(asio::io_context& io, const asio::ip::address& address, uint16_t port) {
+    asio::error_code error;
+    tcp::acceptor acceptor(io);
+    const tcp::endpoint endpoint(address, port);
+    acceptor.open(endpoint.protocol(), error);
+    if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error && address.is_v6()) acceptor.set_option(asio::ip::v6_only(true), error);
+    if (!error) acceptor.bind(endpoint, error);
+    if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (error) return std::nullopt;
+    return acceptor;
+}
+
+} // namespace
+
+struct Server::State {
+    explicit State(RequestHandler& handler) : handler(handler) {}
+
+    // One listening socket and the timer of its accept loop.
+    struct Listener {
+        tcp::acceptor acceptor;
+        asio::steady_timer rest;
+    };
+
+    void listen(const std::vector<uint16_t>& portList, const Ready& ready);
+    void accept(Listener& listener);
+    void closeAll();
+
+    asio::io_context io; // first, so that everything bound to it goes before it
+    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
+    RequestHandler& handler;
+    std::atomic<uint32_t> port{0}; // 0 while not listening; read from any thread
+    std::list<Listener> listeners;
+    std::vector<std::weak_ptr<Connection>> connections;
+};
+
+void Server::State::listen(const std::vector<uint16_t>& portList, const Ready& ready) {
+    for (uint16_t candidate : portList) {
+        if (candidate == 0) continue;
+        std::optional<tcp::acceptor> v4 = listenOn(io, asio::ip::address_v4::loopback(), candidate);
+        if (!v4) continue;
+        listeners.push_back({std::move(*v4), asio::steady_timer(io)});
+        // A browser may resolve localhost to ::1; machines without IPv6 simply lack it.
+        if (std::optional<tcp::acceptor> v6 = listenOn(io, asio::ip::address_v6::loopback(), candidate))
+            listeners.push_back({std::move(*v6), asio::steady_timer(io)});
+        port = candidate;
+        for (Listener& listener : listeners) accept(listener);
+        if (ready) ready(candidate);
+        return;
+    }
+    if (ready) ready(std::nullopt);
+}
+
+void Server::State::accept(Listener& listener) {
+    listener.acceptor.async_accept([this, &listener](const asio::error_code& error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted) return;
+        if (error) {
+            // Out of descriptors and the like: rest, then try again, without spinning.
+            listener.rest.expires_after(acceptRetry);
+            listener.rest.async_wait([this, &listener](const asio::error_code& error) {
+                if (!error) accept(listener);
+            });
+            return;
+        }
+        std::erase_if(connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
+        auto connection = std::make_shared<Connection>(std::move(socket), handler);
+        connections.push_back(connection);
+        connection->start();
+        accept(listener);
+    });
+}
+
+void Server::State::closeAll() {
+    for (Listener& listener : listeners) {
+        asio::error_code ignored;
+        listener.acceptor.close(ignored);
+        listener.rest.cancel();
+    }
+    listeners.clear();
+    for (const std::weak_ptr<Connection>& weak : connections)
+        if (std::shared_ptr<Connection> connection = weak.lock()) connection->cancel();
+    connections.clear();
+}
+
+Server::Server(RequestHandler& handler)
+    : state(std::make_unique<State>(handler)), thread([this] { state->io.run(); }) {}
+
+Server::~Server() {
+    stop();
+    state->work.reset();
+    thread.join(); // returns once the closing work has run and nothing is left to do
+}
+
+void Server::start(std::vector<uint16_t> portList, Ready ready) {
+    asio::post(state->io, [this, portList = std::move(portList), ready = std::move(ready)] {
+        state->listen(portList, ready);
+    });
+}
+
+void Server::stop() {
+    state->port = 0; // at once: a caller must not see the port after asking to stop
+    asio::post(state->io, [this] { state->closeAll(); });
+}
+
+std::optional<uint16_t> Server::port() const {
+    uint32_t value = state->port;
+    if (value == 0) return std::nullopt;
+    return uint16_t(value);
+}

@@ -1,0 +1,104 @@
+#include "TrelkCore/Making/Making.h"
+
+#include "TrelkCore/Error.h"
+#include "TrelkCore/Library/Package.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An engine that writes every planned file as a few bytes.
+class PlanWriter : public LadderEngine {
+public:
+    explicit PlanWriter(MasterInfo info) : info(std::move(info)) {}
+
+    MasterInfo probe(const fs::path&) override { return info; } // not asked: the facts come with the call
+    void make(const fs::path&, const MasterInfo&, const LadderPlan& plan, const fs::path& into, const Progress& progress,
+              const Cancelled& cancelled) override {
+        planned = plan;
+        if (cancelled()) throw CancellationError();
+        writeFile(into / plan.file, "main");
+        for (const LadderPlan::Strip& strip : plan.strips) writeFile(into / strip.file, "strip");
+        writeFile(into / "clip.sb-scratch", "left over");
+        progress(0.5);
+    }
+
+    MasterInfo info;
+    std::optional<LadderPlan> planned;
+};
+
+MasterInfo h264(int64_t w, int64_t h) {
+    MasterInfo info;
+    info.w = w;
+    info.h = h;
+    info.fps = 25;
+    info.fpsText = "25";
+    info.frames = 50;
+    info.duration = 2;
+    info.codec = "avc1";
+    info.color = MasterInfo::Color::bt709();
+    return info;
+}
+
+class MakingTest : public testing::Test {
+protected:
+    Making::Made make(PlanWriter& engine, Making::Transfer transfer = Making::Transfer::copy,
+                      LadderEngine::Cancelled cancelled = [] { return false; }) {
+        return Making::video(engine, master, engine.info, folder / "out", transfer, "test encoder", [](double) {},
+                             cancelled);
+    }
+
+    void SetUp() override { writeFile(master, "the master"); }
+
+    TempFolder folder;
+    fs::path master = folder / "clip.mov";
+};
+
+TEST_F(MakingTest, AMasterUsableAsItIsIsCopiedOrMoved) {
+    PlanWriter engine(h264(1920, 1080));
+    Making::Made made = make(engine);
+    EXPECT_FALSE(engine.planned) << "nothing is encoded";
+    EXPECT_EQ(made.files, std::vector<std::string>{"clip.mov"});
+    EXPECT_EQ(readFile(folder / "out" / "clip.mov"), "the master");
+    EXPECT_TRUE(fs::exists(master));
+    make(engine, Making::Transfer::move);
+    EXPECT_FALSE(fs::exists(master));
+}
+
+TEST_F(MakingTest, AnotherCodecIsPlannedAndMadeIntoOneFile) {
+    MasterInfo info = h264(1919, 1079);
+    info.codec = "apcn";
+    PlanWriter engine(info);
+    Making::Made made = make(engine);
+    ASSERT_TRUE(engine.planned);
+    EXPECT_EQ(engine.planned->size, (LadderPlan::Size{1920, 1080}));
+    EXPECT_EQ(made.files, std::vector<std::string>{"clip.mp4"});
+    EXPECT_EQ(made.madeFile, "clip.mp4");
+    EXPECT_FALSE(fs::exists(folder / "out" / "clip.sb-scratch")) << "scratch files are cleared";
+}
+
+TEST_F(MakingTest, AWideMasterBecomesAPackageWithItsManifest) {
+    PlanWriter engine(h264(7680, 1080));
+    Making::Made made = make(engine);
+    ASSERT_TRUE(engine.planned);
+    EXPECT_EQ(engine.planned->strips.size(), 6u) << "strips of 1536 overlapping by 128";
+    EXPECT_EQ(made.madeFile, "clip.vorlane.json");
+    EXPECT_EQ(made.files.size(), 8u);
+    const nlohmann::json manifest = nlohmann::json::parse(readFile(folder / "out" / "clip.vorlane.json"));
+    EXPECT_EQ(manifest.at("encoder"), "test encoder");
+    EXPECT_EQ(manifest.at("master").at("name"), "clip.mov");
+    EXPECT_EQ(manifest.at("wide").at("bytes"), 4);
+    EXPECT_TRUE(Library::package(folder / "out" / "clip.vorlane.json")) << "the library reads it back";
+}
+
+TEST_F(MakingTest, ACancelIsPassedOnAndWritesNoManifest) {
+    PlanWriter engine(h264(7680, 1080));
+    EXPECT_THROW(make(engine, Making::Transfer::copy, [] { return true; }), CancellationError);
+    EXPECT_FALSE(fs::exists(folder / "out" / "clip.vorlane.json"));
+}
+
+} // namespace

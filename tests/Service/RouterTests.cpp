@@ -1,0 +1,530 @@
+#include "TrelkCore/Service/Router.h"
+
+#include "TrelkCore/Build.h"
+#include "tests/support/TempFolder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using json = nlohmann::json;
+using testing::HasSubstr;
+
+// Found by argument-dependent lookup, so it must live beside HTTPResponse.
+void PrintTo(const HTTPResponse::File& file, std::ostream* out) {
+    *out << "file " << file.path << " " << file.lower << "…" << file.upper;
+}
+
+namespace {
+
+const std::string page = "http://localhost:5173";
+const std::string production = std::string("https://") + Build::webHost;
+const std::string foreign = "https://elsewhere.example";
+
+const std::vector<std::string> corsNames{
+    "Access-Control-Allow-Origin",   "Vary", "Access-Control-Allow-Private-Network",
+    "Access-Control-Allow-Methods",  "Access-Control-Allow-Headers",
+    "Access-Control-Expose-Headers",
+};
+
+HTTPHeaders expectedCORS(const std::string& origin) {
+    return {
+        {"Access-Control-Allow-Origin", origin},
+        {"Vary", "Origin"},
+        {"Access-Control-Allow-Private-Network", "true"},
+        {"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
+        {"Access-Control-Allow-Headers", "Content-Type, Range"},
+        {"Access-Control-Expose-Headers", "Content-Range, Content-Length, Accept-Ranges"},
+    };
+}
+
+// The CORS headers a reply carries, and only those.
+HTTPHeaders corsOf(const HTTPResponse& response) {
+    HTTPHeaders found;
+    for (const std::string& name : corsNames)
+        if (auto header = response.headers.find(name); header != response.headers.end())
+            found.insert(*header);
+    return found;
+}
+
+std::string header(const HTTPResponse& response, const std::string& name) {
+    auto found = response.headers.find(name);
+    return found == response.headers.end() ? "<none>" : found->second;
+}
+
+std::string textOf(const HTTPResponse& response) {
+    const auto* text = std::get_if<std::string>(&response.body);
+    return text ? *text : "<file body>";
+}
+
+void expectError(const HTTPResponse& response, int status, std::string_view message) {
+    EXPECT_EQ(response.status, status);
+    EXPECT_EQ(textOf(response), json({{"error", message}}).dump());
+    EXPECT_EQ(header(response, "Content-Type"), "application/json");
+}
+
+// A request as the parser would make it from this target and origin.
+HTTPRequest requestTo(std::string method, std::string_view target,
+                      std::optional<std::string> origin = std::nullopt, std::string body = {}) {
+    auto [path, query] = HTTPRequest::split(target);
+    HTTPHeaders headers;
+    if (origin) headers["Origin"] = *origin;
+    return HTTPRequest(std::move(method), std::move(path), std::move(query), std::move(headers),
+                       std::move(body));
+}
+
+std::optional<HTTPResponse> refusalOf(const UploadStart& start) {
+    const auto* refuse = std::get_if<UploadStart::Refuse>(&start.value);
+    if (!refuse) return std::nullopt;
+    return refuse->response;
+}
+
+struct PairCall {
+    std::string id;
+    std::string code;
+    std::string origin;
+};
+
+class RouterTest : public testing::Test {
+protected:
+    Pairing pairing{std::nullopt};
+    std::vector<PairCall> pairCalls;
+    Router router{pairing, "1.2.3", [this](std::string id, std::string code, std::string origin) {
+                      pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
+                  }};
+
+    // A token the pairing store knows, given to the page.
+    std::string pairedToken() {
+        Pairing::Request asked = pairing.request(page);
+        pairing.answer(asked.id, Pairing::Decision::allow);
+        return pairing.state(asked.id).value;
+    }
+
+    HTTPResponse handle(std::string method, std::string_view target,
+                        std::optional<std::string> origin = std::nullopt) {
+        return router.handle(requestTo(std::move(method), target, std::move(origin)));
+    }
+};
+
+struct Call {
+    std::string method;
+    std::string target;
+};
+
+const std::vector<Call> protectedCalls{
+    {"GET", "/trelk/library"},
+    {"POST", "/trelk/project"},
+    {"GET", "/trelk/upload"},
+    {"POST", "/trelk/upload"},
+    {"GET", "/trelk/file/a0123456789abcdef0123/clip.mov"},
+};
+
+// --- Gate and preflight
+
+TEST_F(RouterTest, DisallowedOriginIsRefusedAtTheGateWithoutCORSHeaders) {
+    std::string token = pairedToken();
+    const std::vector<std::pair<Call, std::string>> cases{
+        {{"GET", "/trelk/hello"}, foreign},
+        {{"GET", "/trelk/hello"}, "null"},
+        {{"GET", "/trelk/hello"}, ""},
+        {{"GET", "/trelk/hello"}, production + ":443"},
+        {{"GET", "/trelk/hello"}, page + "/app"},
+        {{"OPTIONS", "/trelk/hello"}, foreign},
+        {{"POST", "/trelk/pair"}, foreign},
+        {{"GET", "/trelk/library?t=" + token}, foreign},
+        {{"GET", "/elsewhere"}, foreign},
+    };
+    for (const auto& [call, origin] : cases) {
+        SCOPED_TRACE(call.method + " " + call.target + " from " + origin);
+        HTTPResponse response = handle(call.method, call.target, origin);
+        expectError(response, 403, "not an allowed site");
+        EXPECT_EQ(corsOf(response), HTTPHeaders{});
+        EXPECT_EQ(header(response, "Cache-Control"), "no-store");
+    }
+    EXPECT_TRUE(pairCalls.empty());
+}
+
+TEST_F(RouterTest, RequestWithoutOriginPassesTheGateWithoutCORSHeaders) {
+    HTTPResponse response = handle("GET", "/trelk/hello");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(json::parse(textOf(response))["paired"], false);
+    EXPECT_EQ(corsOf(response), HTTPHeaders{});
+    EXPECT_EQ(header(response, "Cache-Control"), "no-store");
+}
+
+TEST_F(RouterTest, PreflightOnAnyPathFromAnAllowedOriginGetsOnlyCORSHeaders) {
+    HTTPHeaders expected = expectedCORS(page);
+    expected["Cache-Control"] = "no-store";
+    for (std::string target : {"/anything", "/", "/trelk/hello", "/trelk/file/a/b", "/trelk/upload"}) {
+        SCOPED_TRACE(target);
+        HTTPResponse response = handle("OPTIONS", target, page);
+        EXPECT_EQ(response.status, 204);
+        EXPECT_EQ(response.headers, expected);
+        EXPECT_EQ(textOf(response), "");
+        EXPECT_THAT(response.head(), HasSubstr("\r\nContent-Length: 0\r\n"));
+    }
+}
+
+TEST_F(RouterTest, PreflightWithoutOriginGetsNoContentAndNoCORSHeaders) {
+    HTTPResponse response = handle("OPTIONS", "/trelk/library");
+    EXPECT_EQ(response.status, 204);
+    EXPECT_EQ(response.headers, (HTTPHeaders{{"Cache-Control", "no-store"}}));
+    EXPECT_EQ(textOf(response), "");
+}
+
+// --- Dispatch
+
+TEST_F(RouterTest, UnmatchedPathsAreNotFound) {
+    const std::vector<Call> calls{
+        {"GET", "/elsewhere"},          {"GET", "/"},
+        {"GET", ""},                    {"GET", "/trelk"},
+        {"GET", "/trelk/nothing"},      {"GET", "/elsewhere/trelk/hello"},
+        {"GET", "/trelk/hello/extra"},  {"GET", "/trelk/pair/x/y"},
+        {"GET", "/trelk/Hello"},        {"GET", "/TRELK/hello"},
+        {"GET", "/trelk/LIBRARY"},      {"GET", "/trelk/file"},
+        {"GET", "/trelk/file/a"},       {"GET", "/trelk/file/a/b/c"},
+        {"POST", "/trelk/file/a/b"},    {"DELETE", "/trelk/nothing"},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.method + " " + call.target);
+        expectError(handle(call.method, call.target, page), 404, "not found");
+    }
+}
+
+TEST_F(RouterTest, KnownEndpointWithAnotherMethodIsNotAllowed) {
+    const std::vector<Call> calls{
+        {"POST", "/trelk/hello"},  {"HEAD", "/trelk/hello"},   {"GET", "/trelk/project"},
+        {"POST", "/trelk/library"}, {"GET", "/trelk/pair"},    {"PUT", "/trelk/upload"},
+        {"DELETE", "/trelk/project"},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.method + " " + call.target);
+        expectError(handle(call.method, call.target, page), 405, "method not allowed");
+    }
+}
+
+TEST_F(RouterTest, EmptySegmentsAreDropped) {
+    for (std::string target : {"//trelk//hello", "/trelk/hello/", "///trelk///hello///"}) {
+        SCOPED_TRACE(target);
+        HTTPResponse response = handle("GET", target);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(json::parse(textOf(response))["app"], "vorlane-trelk");
+    }
+}
+
+// --- Token rule
+
+TEST_F(RouterTest, ProtectedEndpointsWithoutAValidTokenAskToPairFirst) {
+    std::string token = pairedToken();
+    const std::vector<std::string> queries{"", "?t=", "?t", "?t=unknown", "?T=" + token,
+                                           "?token=" + token, "?t=" + token + "0"};
+    for (const Call& call : protectedCalls)
+        for (const std::string& query : queries) {
+            SCOPED_TRACE(call.method + " " + call.target + query);
+            expectError(handle(call.method, call.target + query, page), 401, "pair first");
+        }
+}
+
+TEST_F(RouterTest, ProtectedEndpointsWithAValidTokenFromAnyOriginAreNotFoundWithoutStores) {
+    std::string token = pairedToken();
+    for (const Call& call : protectedCalls)
+        for (const std::optional<std::string>& origin : {std::optional(page), std::optional(production),
+                                                         std::optional<std::string>()}) {
+            SCOPED_TRACE(call.method + " " + call.target + " from " + origin.value_or("no origin"));
+            expectError(handle(call.method, call.target + "?t=" + token, origin), 404, "not found");
+        }
+}
+
+TEST_F(RouterTest, ForgottenTokenNoLongerPasses) {
+    std::string token = pairedToken();
+    pairing.forgetAll();
+    expectError(handle("GET", "/trelk/library?t=" + token, page), 401, "pair first");
+}
+
+// --- Hello
+
+TEST_F(RouterTest, HelloNamesTheAppAndVersionAndIsUnpairedWithoutAValidToken) {
+    pairedToken();
+    for (std::string target : {"/trelk/hello", "/trelk/hello?t=", "/trelk/hello?t=unknown"}) {
+        SCOPED_TRACE(target);
+        HTTPResponse response = handle("GET", target, page);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(textOf(response), R"({"app":"vorlane-trelk","paired":false,"version":"1.2.3"})");
+        EXPECT_EQ(header(response, "Content-Type"), "application/json");
+    }
+}
+
+TEST_F(RouterTest, HelloIsPairedWithAValidToken) {
+    HTTPResponse response = handle("GET", "/trelk/hello?t=" + pairedToken(), page);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(textOf(response), R"({"app":"vorlane-trelk","paired":true,"version":"1.2.3"})");
+}
+
+// --- Pairing endpoints
+
+TEST_F(RouterTest, PairWithoutOriginNeedsABrowserPage) {
+    expectError(handle("POST", "/trelk/pair"), 403, "pairing needs a browser page");
+    EXPECT_TRUE(pairCalls.empty());
+}
+
+TEST_F(RouterTest, PairFromAnAllowedOriginStartsARequestAndTellsTheCallbackOnce) {
+    HTTPResponse response = router.handle(requestTo("POST", "/trelk/pair", page, "ignored body"));
+    ASSERT_EQ(response.status, 200);
+    json body = json::parse(textOf(response));
+    ASSERT_EQ(body.size(), 2u);
+    std::string id = body.at("id").get<std::string>();
+    std::string code = body.at("code").get<std::string>();
+    EXPECT_THAT(code, testing::MatchesRegex("[0-9]{4}"));
+    EXPECT_EQ(pairing.state(id), Pairing::State::pending(code));
+
+    ASSERT_EQ(pairCalls.size(), 1u);
+    EXPECT_EQ(pairCalls[0].id, id);
+    EXPECT_EQ(pairCalls[0].code, code);
+    EXPECT_EQ(pairCalls[0].origin, page);
+    EXPECT_EQ(corsOf(response), expectedCORS(page));
+}
+
+TEST_F(RouterTest, PairWithoutACallbackStillAnswers) {
+    Router quiet(pairing, "1.2.3");
+    HTTPResponse response = quiet.handle(requestTo("POST", "/trelk/pair", page));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_TRUE(json::parse(textOf(response)).contains("id"));
+}
+
+TEST_F(RouterTest, PairStateOfAPendingRequest) {
+    Pairing::Request asked = pairing.request(page);
+    HTTPResponse response = handle("GET", "/trelk/pair/" + asked.id, page);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(textOf(response), R"({"state":"pending"})");
+}
+
+TEST_F(RouterTest, PairStateOfAnAllowedRequestCarriesAWorkingTokenAndIsNotCached) {
+    Pairing::Request asked = pairing.request(page);
+    pairing.answer(asked.id, Pairing::Decision::allow);
+    HTTPResponse response = handle("GET", "/trelk/pair/" + asked.id, page);
+    EXPECT_EQ(response.status, 200);
+    json body = json::parse(textOf(response));
+    EXPECT_EQ(body.size(), 2u);
+    EXPECT_EQ(body.at("state"), "allowed");
+    EXPECT_TRUE(pairing.valid(body.at("token").get<std::string>()));
+    EXPECT_EQ(header(response, "Cache-Control"), "no-store");
+}
+
+TEST_F(RouterTest, PairStateOfADeniedRequest) {
+    Pairing::Request asked = pairing.request(page);
+    pairing.answer(asked.id, Pairing::Decision::deny);
+    HTTPResponse response = handle("GET", "/trelk/pair/" + asked.id, page);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(textOf(response), R"({"state":"denied"})");
+}
+
+TEST_F(RouterTest, UnknownOrExpiredPairRequestIsNoSuchRequest) {
+    Pairing::Request expired = pairing.request(page);
+    pairing.setTTL(std::chrono::seconds(0));
+    for (std::string id : {expired.id, std::string(32, '0'), std::string("x")}) {
+        SCOPED_TRACE(id);
+        expectError(handle("GET", "/trelk/pair/" + id, page), 404, "no such request");
+    }
+}
+
+// --- Decorate
+
+TEST_F(RouterTest, DecorateWithAnAllowedOriginReplacesCORSHeadersAlreadyThere) {
+    HTTPResponse made(200, {{"Access-Control-Allow-Origin", "*"}, {"Vary", "Accept"}, {"X-Own", "kept"}},
+                      "body");
+    HTTPResponse response = Router::decorate(made, page);
+    EXPECT_EQ(corsOf(response), expectedCORS(page));
+    EXPECT_EQ(header(response, "X-Own"), "kept");
+    EXPECT_EQ(header(response, "Cache-Control"), "no-store");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(textOf(response), "body");
+}
+
+TEST_F(RouterTest, DecorateKeepsAReplysOwnCacheControl) {
+    HTTPResponse made(200, {{"Cache-Control", "private, max-age=60"}});
+    for (const std::optional<std::string>& origin : {std::optional(page), std::optional<std::string>()})
+        EXPECT_EQ(header(Router::decorate(made, origin), "Cache-Control"), "private, max-age=60");
+}
+
+TEST_F(RouterTest, DecorateUsesTheOriginExactlyAsSent) {
+    for (const std::string& origin :
+         std::vector<std::string>{"HTTP://LocalHost:5173", "http://127.0.0.1:8080/", production}) {
+        SCOPED_TRACE(origin);
+        HTTPResponse response = Router::decorate(HTTPResponse(204, {}), origin);
+        EXPECT_EQ(header(response, "Access-Control-Allow-Origin"), origin);
+    }
+}
+
+TEST_F(RouterTest, DecorateAddsOnlyNoStoreForAnAbsentOrDisallowedOrigin) {
+    for (const std::optional<std::string>& origin :
+         {std::optional<std::string>(), std::optional(foreign), std::optional<std::string>("")}) {
+        SCOPED_TRACE(origin.value_or("no origin"));
+        HTTPResponse response = Router::decorate(HTTPResponse(404, {{"X-Own", "kept"}}), origin);
+        EXPECT_EQ(response.headers, (HTTPHeaders{{"Cache-Control", "no-store"}, {"X-Own", "kept"}}));
+    }
+}
+
+// --- Upload heads
+
+TEST_F(RouterTest, OnlyAPostToTrelkUploadIsAnUpload) {
+    std::string token = pairedToken();
+    const std::vector<Call> calls{
+        {"GET", "/trelk/upload"},     {"PUT", "/trelk/upload"},       {"OPTIONS", "/trelk/upload"},
+        {"POST", "/trelk/uploads"},   {"POST", "/trelk/Upload"},      {"POST", "/trelk/upload/x"},
+        {"POST", "/upload"},          {"POST", "/trelk"},             {"POST", "/elsewhere/trelk/upload"},
+        {"POST", "/trelk/project"},
+    };
+    for (const Call& call : calls)
+        for (const std::optional<std::string>& origin : {std::optional(page), std::optional(foreign)}) {
+            SCOPED_TRACE(call.method + " " + call.target + " from " + *origin);
+            UploadStart start = router.upload(requestTo(call.method, call.target + "?t=" + token, origin));
+            EXPECT_TRUE(std::holds_alternative<UploadStart::NotUpload>(start.value));
+        }
+}
+
+TEST_F(RouterTest, UploadIsRefusedByOriginThenTokenThenMissingRegistryAndDecorated) {
+    std::string token = pairedToken();
+    struct Case {
+        std::string target;
+        std::optional<std::string> origin;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"/trelk/upload?t=" + token, std::nullopt, 403, "not an allowed site"},
+        {"/trelk/upload?t=" + token, foreign, 403, "not an allowed site"},
+        {"/trelk/upload?t=" + token, "", 403, "not an allowed site"},
+        {"/trelk/upload?name=clip.mov", page, 401, "pair first"},
+        {"/trelk/upload?t=&name=clip.mov", page, 401, "pair first"},
+        {"/trelk/upload?t=unknown&name=clip.mov", page, 401, "pair first"},
+        {"/trelk/upload?t=" + token + "&name=clip.mov", page, 404, "not found"},
+        {"//trelk//upload/?t=" + token, production, 404, "not found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target + " from " + c.origin.value_or("no origin"));
+        std::optional<HTTPResponse> refused = refusalOf(router.upload(requestTo("POST", c.target, c.origin)));
+        ASSERT_TRUE(refused);
+        expectError(*refused, c.status, c.message);
+        EXPECT_EQ(header(*refused, "Cache-Control"), "no-store");
+        bool allowed = c.origin == page || c.origin == production;
+        EXPECT_EQ(corsOf(*refused), allowed ? expectedCORS(*c.origin) : HTTPHeaders{});
+    }
+}
+
+// --- Files
+
+class RouterFileTest : public testing::Test {
+protected:
+    TempFolder folder;
+    std::filesystem::path clip = folder / "clip.mov";
+
+    void SetUp() override { writeFile(clip, "0123456789"); }
+};
+
+TEST_F(RouterFileTest, WholeFileIsServedFromDiskWithCachingAndRangeHeaders) {
+    HTTPResponse response = Router::file(clip, std::nullopt);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.headers, (HTTPHeaders{{"Content-Type", "video/quicktime"},
+                                             {"Accept-Ranges", "bytes"},
+                                             {"Cache-Control", "private, max-age=3600"}}));
+    EXPECT_EQ(response.body, HTTPResponse::Body(HTTPResponse::File{clip, 0, 9}));
+    EXPECT_THAT(response.head(), HasSubstr("\r\nContent-Length: 10\r\n"));
+}
+
+TEST_F(RouterFileTest, SatisfiableRangeGivesPartialContentOfThoseBytes) {
+    struct Case {
+        std::string range;
+        int64_t lower;
+        int64_t upper;
+    };
+    for (const Case& c : std::vector<Case>{{"bytes=2-5", 2, 5}, {"bytes=7-", 7, 9}, {"bytes=-3", 7, 9},
+                                           {"bytes=5-100", 5, 9}, {"bytes=0-0", 0, 0}}) {
+        SCOPED_TRACE(c.range);
+        HTTPResponse response = Router::file(clip, c.range);
+        EXPECT_EQ(response.status, 206);
+        EXPECT_EQ(header(response, "Content-Range"),
+                  "bytes " + std::to_string(c.lower) + "-" + std::to_string(c.upper) + "/10");
+        EXPECT_EQ(response.body, HTTPResponse::Body(HTTPResponse::File{clip, c.lower, c.upper}));
+        EXPECT_EQ(header(response, "Content-Type"), "video/quicktime");
+        EXPECT_EQ(header(response, "Cache-Control"), "private, max-age=3600");
+    }
+    EXPECT_THAT(Router::file(clip, "bytes=2-5").head(), HasSubstr("\r\nContent-Length: 4\r\n"));
+}
+
+TEST_F(RouterFileTest, UnsatisfiableRangeGives416WithTheSizeAndNoBody) {
+    for (std::string range : {"bytes=20-", "bytes=10-", "bytes=6-2", "bytes=-0"}) {
+        SCOPED_TRACE(range);
+        HTTPResponse response = Router::file(clip, range);
+        EXPECT_EQ(response.status, 416);
+        EXPECT_EQ(header(response, "Content-Range"), "bytes */10");
+        EXPECT_EQ(textOf(response), "");
+        EXPECT_EQ(header(response, "Accept-Ranges"), "bytes");
+    }
+}
+
+TEST_F(RouterFileTest, RangeThatIsNotOneByteRangeGivesTheWholeFile) {
+    for (std::string range : {"bytes=0-1,4-5", "items=0-1", ""}) {
+        SCOPED_TRACE(range);
+        HTTPResponse response = Router::file(clip, range);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(header(response, "Content-Range"), "<none>");
+        EXPECT_EQ(response.body, HTTPResponse::Body(HTTPResponse::File{clip, 0, 9}));
+    }
+}
+
+TEST_F(RouterFileTest, ContentTypeFollowsTheLowerCasedExtension) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"a.mp4", "video/mp4"},        {"a.MP4", "video/mp4"},         {"a.m4v", "video/mp4"},
+        {"a.MOV", "video/quicktime"},  {"a.webm", "video/webm"},       {"a.json", "application/json"},
+        {"a.png", "image/png"},        {"a.jpg", "image/jpeg"},        {"a.JPEG", "image/jpeg"},
+        {"a.gif", "image/gif"},        {"a.webp", "image/webp"},       {"a.avif", "image/avif"},
+        {"a.mov.txt", "application/octet-stream"}, {"a.mxf", "application/octet-stream"},
+        {"noextension", "application/octet-stream"}, {"a.", "application/octet-stream"},
+    };
+    for (const auto& [name, type] : cases) {
+        SCOPED_TRACE(name);
+        writeFile(folder / name, "bytes");
+        EXPECT_EQ(header(Router::file(folder / name, std::nullopt), "Content-Type"), type);
+    }
+}
+
+TEST_F(RouterFileTest, EmptyFileIsServedWithAnEmptyBodyWithOrWithoutRange) {
+    writeFile(folder / "empty.mp4", "");
+    for (const std::optional<std::string_view>& range :
+         {std::optional<std::string_view>(), std::optional<std::string_view>("bytes=0-")}) {
+        SCOPED_TRACE(std::string(range.value_or("no range")));
+        HTTPResponse response = Router::file(folder / "empty.mp4", range);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(textOf(response), "");
+        EXPECT_EQ(header(response, "Content-Type"), "video/mp4");
+        EXPECT_THAT(response.head(), HasSubstr("\r\nContent-Length: 0\r\n"));
+    }
+}
+
+TEST_F(RouterFileTest, MissingFileOrFolderIsNoSuchFile) {
+    std::filesystem::create_directory(folder / "folder.mov");
+    for (std::filesystem::path path : {folder / "missing.mov", folder / "folder.mov",
+                                       folder / "missing" / "clip.mov", clip / "inside.mov"}) {
+        SCOPED_TRACE(path.string());
+        HTTPResponse response = Router::file(path, "bytes=0-1");
+        expectError(response, 404, "no such file");
+        EXPECT_EQ(header(response, "Accept-Ranges"), "<none>");
+    }
+}
+
+TEST_F(RouterFileTest, DecoratedFileReplyKeepsItsOwnCacheControl) {
+    HTTPResponse response = Router::decorate(Router::file(clip, "bytes=2-5"), page);
+    EXPECT_EQ(header(response, "Cache-Control"), "private, max-age=3600");
+    EXPECT_EQ(corsOf(response), expectedCORS(page));
+    EXPECT_EQ(response.status, 206);
+}
+
+} // namespace
