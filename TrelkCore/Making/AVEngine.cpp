@@ -14,7 +14,6 @@
 #include <exception>
 #include <limits>
 #include <system_error>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -62,9 +61,9 @@ const Media::VideoTrack& firstVideoTrack(const Media::MediaAsset& asset) {
     return asset.videoTracks().front();
 }
 
-std::optional<Media::AudioTrack> firstAudioTrack(const Media::MediaAsset& asset) {
-    if (asset.audioTracks().empty()) return std::nullopt;
-    return asset.audioTracks().front();
+std::optional<LadderRun::Sound> firstSound(const std::shared_ptr<const Media::MediaAsset>& asset) {
+    if (asset->audioTracks().empty()) return std::nullopt;
+    return LadderRun::Sound{asset, asset->audioTracks().front()};
 }
 
 void removePlanFiles(const LadderPlan& plan, const fs::path& into) {
@@ -84,32 +83,34 @@ struct SoundFile {
 void makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
                        const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
     const std::optional<fs::path> ffmpeg = FFDecode::path();
-    if (!ffmpeg) throw TrelkError(Decode::failure(std::string_view(info.codec).substr(3)));
+    if (!ffmpeg) throw DecodeFailure(info.ffCodecName());
     SoundFile sound;
     if (info.audio) sound.path = FFDecode::soundAsWAV(master, into);
-    LadderRun run{.info = info, .plan = plan, .dir = into, .ffmpeg = ffmpeg, .master = master};
-    if (sound.path) {
-        run.asset = Media::MediaAsset::open(*sound.path);
-        run.at = firstAudioTrack(*run.asset);
-    }
-    AVEngine::run(run, progress, cancelled);
+    LadderRun run{.pictures = LadderRun::ProgramPictures{*ffmpeg, master}, .info = info, .plan = plan, .dir = into};
+    if (sound.path) run.sound = firstSound(Media::MediaAsset::open(*sound.path));
+    run.run(progress, cancelled);
 }
 
 void makeOnPlatform(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
                     const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
-    LadderRun run{.asset = Media::MediaAsset::open(master), .info = info, .plan = plan, .dir = into, .master = master};
-    run.vt = firstVideoTrack(*run.asset);
-    run.at = firstAudioTrack(*run.asset);
-    run.start = run.vt->timeRange.start;
-    if (FFDecode::handles(info.codec)) run.ffmpeg = FFDecode::path();
+    const std::shared_ptr<const Media::MediaAsset> asset = Media::MediaAsset::open(master);
+    const Media::VideoTrack& track = firstVideoTrack(*asset);
+    LadderRun run{.pictures = LadderRun::LibraryPictures{asset, track},
+                  .sound = firstSound(asset),
+                  .start = track.timeRange.start,
+                  .info = info,
+                  .plan = plan,
+                  .dir = into};
+    const std::optional<fs::path> ffmpeg = FFDecode::path();
+    if (FFDecode::handles(info.codec) && ffmpeg) run.pictures = LadderRun::ProgramPictures{*ffmpeg, master};
     try {
-        AVEngine::run(run, progress, cancelled);
-    } catch (const TrelkError& error) {
-        const std::optional<fs::path> ffmpeg = FFDecode::path();
-        if (error.message != Decode::failure(info.codec) || run.ffmpeg || !ffmpeg) throw;
+        run.run(progress, cancelled);
+    } catch (const DecodeFailure&) {
+        // What the libraries open but cannot decode may still go through the ffmpeg program.
+        if (std::holds_alternative<LadderRun::ProgramPictures>(run.pictures) || !ffmpeg) throw;
         removePlanFiles(plan, into);
-        run.ffmpeg = ffmpeg;
-        AVEngine::run(run, progress, cancelled);
+        run.pictures = LadderRun::ProgramPictures{*ffmpeg, master};
+        run.run(progress, cancelled);
     }
 }
 
@@ -161,22 +162,9 @@ std::string AVEngine::fourcc(uint32_t code) {
     return std::string(Text::trim(text, whiteSpace));
 }
 
-void AVEngine::run(const LadderRun& run, const Progress& progress, const Cancelled& cancelled) {
-    std::exception_ptr failure;
-    std::thread making([&] {
-        try {
-            run.run(progress, cancelled);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    making.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
 void AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
                     const Progress& progress, const Cancelled& cancelled) {
     if (plan.alpha) return AlphaEncode::make(master, info, plan, into, progress, cancelled);
-    if (info.codec.starts_with("ff:")) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);
+    if (info.probedByFFmpeg()) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);
     makeOnPlatform(master, info, plan, into, progress, cancelled);
 }

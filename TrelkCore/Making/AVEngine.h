@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-struct LadderRun;
-
 // The engine of the service: decodes through the media libraries (or the ffmpeg program for
 // what they cannot read) and encodes H.264 and AAC MP4 files; alpha is left to AlphaEncode.
 class AVEngine : public LadderEngine {
@@ -23,6 +21,4 @@ public:
     static MasterInfo avProbe(const std::filesystem::path& master);
     // The four bytes as text, most significant first and trimmed; the number when not ASCII.
     static std::string fourcc(uint32_t code);
-    // Runs the making on a thread of its own and waits for it, passing its failure on.
-    static void run(const LadderRun& run, const Progress& progress, const Cancelled& cancelled);
 };

@@ -205,7 +205,7 @@ bool usableAsIs(const MasterInfo& info, std::string_view extension) {
     // A probe that found no picture size found nothing that could be shown as it is.
     if (info.w < 1 || info.h < 1) return false;
     const std::string lowered = Text::lowercased(extension);
-    if (info.alpha && info.codec == "ff:vp9" && lowered == "webm")
+    if (info.alpha && info.probedByFFmpeg() && info.ffCodecName() == "vp9" && lowered == "webm")
         return info.w <= LadderPlan::wideWidth && info.h <= LadderPlan::alphaMax;
     return info.codecName() == "h264" && MediaKinds::videoTypes.contains(lowered) && info.w <= largestAsIsSide &&
            info.h <= largestAsIsSide && info.w * info.h <= largestAsIsArea;

@@ -27,13 +27,21 @@ struct MasterInfo {
     std::string fpsText; // as the probe found it: "30000/1001", "25"
     int64_t frames = 0;
     double duration = 0; // seconds
-    std::string codec;   // a four-character code, or "ff:" and FFmpeg's codec name
+    std::string codec;   // a four-character code, or ffPrefix and FFmpeg's codec name
     bool audio = false;
     Color color;
     bool alpha = false;
 
+    static constexpr std::string_view ffPrefix = "ff:";
+
     // "h264", "hevc", "prores" for their four-character codes; the codec itself otherwise.
     std::string codecName() const;
+    // Whether the ffmpeg program probed the master, which the platform could not read.
+    bool probedByFFmpeg() const { return codec.starts_with(ffPrefix); }
+    // FFmpeg's name of the codec when it probed the master; the codec itself otherwise.
+    std::string_view ffCodecName() const {
+        return probedByFFmpeg() ? std::string_view(codec).substr(ffPrefix.size()) : std::string_view(codec);
+    }
     // Whether all three colour tags are standard dynamic range.
     static bool sdr(std::string_view primaries, std::string_view transfer, std::string_view matrix);
     // An object whose keys are the field names.

@@ -8,21 +8,36 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <variant>
 
 // One making of one master: decoded once, every file of the plan written from that pass.
 struct LadderRun {
-    std::shared_ptr<const Media::MediaAsset> asset{}; // the master, or on the FFmpeg road its sound
-    std::optional<Media::VideoTrack> vt{};
-    std::optional<Media::AudioTrack> at{};
-    Media::Time start{}; // of the master's first picture
+    // Pictures decoded by the media libraries.
+    struct LibraryPictures {
+        std::shared_ptr<const Media::MediaAsset> master;
+        Media::VideoTrack track;
+    };
+    // Pictures decoded by the ffmpeg program, for codecs the libraries cannot decode.
+    struct ProgramPictures {
+        std::filesystem::path ffmpeg;
+        std::filesystem::path master;
+    };
+    // The master's own sound, or on the program's road the sound it extracted.
+    struct Sound {
+        std::shared_ptr<const Media::MediaAsset> asset;
+        Media::AudioTrack track;
+    };
+
+    std::variant<LibraryPictures, ProgramPictures> pictures;
+    std::optional<Sound> sound{};
+    Media::Time start{}; // of the master's first picture: times are counted from it
     MasterInfo info{};
     LadderPlan plan{};
     std::filesystem::path dir{};
-    std::optional<std::filesystem::path> ffmpeg{}; // pictures come from FFFrames when present
-    std::optional<std::filesystem::path> master{};
 
-    // Blocks until every file is written. Throws TrelkError, CancellationError, or the
-    // platform's error; whatever was started is stopped first.
+    // Blocks until every file is written. Throws DecodeFailure when the libraries cannot decode
+    // the first picture, TrelkError, CancellationError, or the platform's error; whatever was
+    // started is stopped first.
     void run(const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) const;
 
     // The sample with its time moved back by offset; none when it then starts before zero.

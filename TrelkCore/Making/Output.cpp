@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -35,8 +36,11 @@ Media::VideoSettings settingsOf(int w, int h, double bitsPerPixel, const MasterI
 Output::Output(const fs::path& url, int w, int h, int x, bool scale, double bitsPerPixel, const MasterInfo& info,
                Encoder encoder)
     : file(Media::Writer::create(url)), width(w), height(h), x(x), scale(scale) {
-    pictures = file->addVideo(settingsOf(w, h, bitsPerPixel, info, encoder));
-    if (!pictures) throw TrelkError("the encoder won't take " + std::to_string(w) + " × " + std::to_string(h));
+    try {
+        pictures = &file->addVideo(settingsOf(w, h, bitsPerPixel, info, encoder));
+    } catch (const std::runtime_error& refusal) {
+        throw TrelkError(refusal.what());
+    }
 }
 
 int Output::keyFrameInterval(double fps) {
@@ -51,7 +55,13 @@ int64_t Output::averageBitRate(double fps, int w, int h, double bitsPerPixel) {
     return int64_t(std::clamp(rate, lowestBitRate, highestBitRate));
 }
 
-void Output::addAudio() { sound = file->addAudio(); }
+void Output::addAudio() {
+    try {
+        sound = &file->addAudio();
+    } catch (const std::runtime_error&) {
+        sound = nullptr; // the pictures matter more than their sound
+    }
+}
 
 std::shared_ptr<Media::Picture> Output::frame(const std::shared_ptr<Media::Picture>& source) {
     // A file of the master as it is encodes the decoded picture itself: no copy, no picture more.

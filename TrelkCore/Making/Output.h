@@ -19,8 +19,8 @@ public:
         int32_t timescale = 1; // of the picture times that will be appended
     };
 
-    // Throws the writer's error when the file cannot be created, TrelkError when the encoder
-    // refuses the size.
+    // Throws the writer's error when the file cannot be created, TrelkError with the encoder's
+    // reason when it refuses the size.
     Output(const std::filesystem::path& url, int w, int h, int x, bool scale, double bitsPerPixel,
            const MasterInfo& info, Encoder encoder);
 
@@ -35,6 +35,7 @@ public:
 
     Media::Writer& writer() { return *file; }
     Media::VideoInput& video() { return *pictures; }
+    // None when the file is made without sound.
     Media::AudioInput* audio() { return sound; }
 
 private:

@@ -201,50 +201,43 @@ namespace {
 enum class Undecodable { accepted, refused };
 
 template <typename Output>
-bool add(std::unique_ptr<Output>& output, const std::filesystem::path& file, int index, AVMediaType type,
+void add(std::unique_ptr<Output>& output, const std::filesystem::path& file, int index, AVMediaType type,
          Undecodable undecodable) {
-    if (output) return false;
-    try {
-        DecodedStream stream(file, index, type);
-        if (!stream.decodable() && undecodable == Undecodable::refused) return false;
-        output = std::make_unique<Output>(std::move(stream));
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    if (output) throw std::runtime_error("the reader has that output already");
+    DecodedStream stream(file, index, type);
+    if (!stream.decodable() && undecodable == Undecodable::refused) throw std::runtime_error(AV::errorText(AVERROR_DECODER_NOT_FOUND));
+    output = std::make_unique<Output>(std::move(stream));
 }
 
 } // namespace
 
 // A video codec without a decoder makes starting fail, which the making turns into its own message.
-bool Reader::addVideoOutput(const VideoTrack& track) {
+void Reader::addVideoOutput(const VideoTrack& track) {
     std::lock_guard guard(lock);
-    return state == Status::unknown &&
-           add(video, asset->file(), track.streamIndex, AVMEDIA_TYPE_VIDEO, Undecodable::accepted);
+    if (state != Status::unknown) throw std::runtime_error("the reader has started");
+    add(video, asset->file(), track.streamIndex, AVMEDIA_TYPE_VIDEO, Undecodable::accepted);
 }
 
 // Sound that cannot be decoded is refused, so that the master is made without it.
-bool Reader::addAudioOutput(const AudioTrack& track) {
+void Reader::addAudioOutput(const AudioTrack& track) {
     std::lock_guard guard(lock);
-    return state == Status::unknown &&
-           add(audio, asset->file(), track.streamIndex, AVMEDIA_TYPE_AUDIO, Undecodable::refused);
+    if (state != Status::unknown) throw std::runtime_error("the reader has started");
+    add(audio, asset->file(), track.streamIndex, AVMEDIA_TYPE_AUDIO, Undecodable::refused);
 }
 
-bool Reader::startReading() {
+void Reader::startReading() {
     std::unique_lock guard(lock);
-    if (state != Status::unknown) return false;
+    if (state != Status::unknown) throw std::runtime_error("the reader has started");
     try {
         if (video) video->stream.openDecoder();
         if (audio) audio->stream.openDecoder();
     } catch (const std::exception& error) {
         guard.unlock();
         fail(error.what());
-        return false;
     }
     videoEnded = !video;
     audioEnded = !audio;
     state = Status::reading;
-    return true;
 }
 
 bool Reader::mayCopy() const {
@@ -261,7 +254,6 @@ std::optional<Sample> Reader::copyNext(Output* output, Kind kind) {
         return sample;
     } catch (const std::exception& error) {
         fail(error.what());
-        return std::nullopt;
     }
 }
 
@@ -270,10 +262,11 @@ std::optional<VideoSample> Reader::copyNextVideoSample() { return copyNext<Video
 std::optional<AudioSample> Reader::copyNextAudioSample() { return copyNext<AudioOutput, AudioSample>(audio.get(), Kind::audio); }
 
 void Reader::fail(const std::string& text) {
-    std::lock_guard guard(lock);
-    if (state == Status::failed || state == Status::cancelled) return;
-    state = Status::failed;
-    failure = text;
+    {
+        std::lock_guard guard(lock);
+        if (state != Status::cancelled) state = Status::failed;
+    }
+    throw std::runtime_error(text);
 }
 
 void Reader::ended(Kind kind) {
@@ -285,11 +278,6 @@ void Reader::ended(Kind kind) {
 Reader::Status Reader::status() const {
     std::lock_guard guard(lock);
     return state;
-}
-
-std::string Reader::error() const {
-    std::lock_guard guard(lock);
-    return failure;
 }
 
 void Reader::cancelReading() {

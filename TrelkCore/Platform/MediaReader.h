@@ -26,7 +26,8 @@ struct AudioSample {
 
 // Reads decoded pictures and sound from an asset. Each output reads the file through a
 // demuxer and decoder of its own, so the picture loop and the sound pump may run on two
-// threads at once; each copy operation is for one thread at a time.
+// threads at once; each copy operation is for one thread at a time. Failures throw
+// std::runtime_error with FFmpeg's text.
 class Reader {
 public:
     enum class Status { unknown, reading, completed, failed, cancelled };
@@ -38,23 +39,21 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // NV12 video-range pictures of the track. False when there is one already, reading has
+    // NV12 video-range pictures of the track. Throws when there is one already, reading has
     // started, or the track is not a video track of the file; a codec without a decoder here
     // is taken and makes startReading fail.
-    bool addVideoOutput(const VideoTrack& track);
-    // The track's sound as 48 kHz stereo 16-bit PCM. False as for video, and also when the
+    void addVideoOutput(const VideoTrack& track);
+    // The track's sound as 48 kHz stereo 16-bit PCM. Throws as for video, and also when the
     // codec has no decoder here.
-    bool addAudioOutput(const AudioTrack& track);
-    // False, with status failed and FFmpeg's text, when a decoder is missing or will not open.
-    bool startReading();
+    void addAudioOutput(const AudioTrack& track);
+    // Throws, with status failed, when a decoder is missing or will not open.
+    void startReading();
 
-    // None at the end, after a failure (status failed, with the error) or a cancel.
+    // None at the end or after a cancel; throws, with status failed, when reading fails.
     std::optional<VideoSample> copyNextVideoSample();
     std::optional<AudioSample> copyNextAudioSample();
 
     Status status() const;
-    // FFmpeg's text for the failure; empty unless the status is failed.
-    std::string error() const;
     // Ends reading; may be called from any thread.
     void cancelReading();
 
@@ -66,7 +65,8 @@ private:
     template <typename Output, typename Sample>
     std::optional<Sample> copyNext(Output* output, Kind kind);
     bool mayCopy() const;
-    void fail(const std::string& text);
+    // Marks the reading failed and throws text.
+    [[noreturn]] void fail(const std::string& text);
     void ended(Kind kind);
 
     std::shared_ptr<const MediaAsset> asset;
@@ -74,9 +74,8 @@ private:
     std::unique_ptr<AudioOutput> audio;
     std::atomic<bool> cancelled = false;
 
-    mutable std::mutex lock; // guards state, failure, videoEnded, audioEnded
+    mutable std::mutex lock; // guards state, videoEnded, audioEnded
     Status state = Status::unknown;
-    std::string failure;
     bool videoEnded = false;
     bool audioEnded = false;
 };

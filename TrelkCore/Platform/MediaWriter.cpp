@@ -1,15 +1,23 @@
 #include "TrelkCore/Platform/MediaWriter.h"
 
+#include "TrelkCore/Platform/AVHolders.h"
+
 extern "C" {
 #include <libavutil/opt.h>
 }
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <limits>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace Media {
 
@@ -121,68 +129,190 @@ void joinUnlessSelf(std::thread& thread) {
     if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
 }
 
+class MP4Writer;
+
+class H264Input final : public VideoInput {
+public:
+    H264Input(MP4Writer& owner, AV::Codec codec, AVStream* stream);
+    ~H264Input() override;
+
+    PicturePool& pool() override { return pictures; }
+    bool readyForMoreData() const override;
+    void append(std::shared_ptr<Picture> picture, Time time) override;
+    void markFinished() override;
+
+    void start();
+    void wake();
+    void join();
+    // Seconds of pictures appended; infinite once finished. Sound may run a little ahead of it.
+    double horizon() const { return appendedUntil.load(); }
+    bool wroteNothing() const { return !lastPts; }
+
+private:
+    struct Queued {
+        std::shared_ptr<Picture> picture;
+        int64_t pts;
+    };
+    void encodeAll();
+    std::optional<Queued> nextPicture();
+    AV::Frame frameOf(Queued queued) const;
+
+    MP4Writer& owner;
+    AV::Codec codec;
+    AVStream* stream;
+    PicturePool pictures;
+    mutable std::mutex lock; // guards queue, lastPts, finished
+    std::condition_variable moved;
+    std::deque<Queued> queue;
+    std::optional<int64_t> lastPts;
+    bool finished = false;
+    std::atomic<double> appendedUntil = 0;
+    std::thread encoder;
+};
+
+class AACInput final : public AudioInput {
+public:
+    AACInput(MP4Writer& owner, AV::Codec codec, AVStream* stream, AV::Frame chunk);
+    ~AACInput() override;
+
+    bool readyForMoreData() const override;
+    void append(std::span<const int16_t> samples, Time time) override;
+    void markFinished() override;
+    void requestMediaDataWhenReady(std::function<void()> pump) override;
+    void waitUntilFinished() const override;
+
+    void drain();
+    void join();
+
+private:
+    void take(std::span<const int16_t> samples);
+    void encodeChunk();
+    bool finishedOrStopped() const;
+
+    MP4Writer& owner;
+    AV::Codec codec;
+    AVStream* stream;
+    mutable std::mutex lock; // guards chunk, filled, nextPts, finished, and the encoder
+    AV::Frame chunk;
+    int filled = 0;
+    std::optional<int64_t> nextPts;
+    bool finished = false;
+    std::thread pumping;
+};
+
+class MP4Writer final : public Writer {
+public:
+    MP4Writer(std::filesystem::path url, AV::Muxer muxer);
+    ~MP4Writer() override;
+
+    VideoInput& addVideo(const VideoSettings& settings) override;
+    AudioInput& addAudio() override;
+    void startWriting() override;
+    void startSession(Time sourceTime) override;
+    void finishWriting() override;
+    void waitUntilFinished() override;
+    void cancelWriting() override;
+    WriterStatus status() const override;
+    const std::filesystem::path& url() const override { return path; }
+
+    bool writing() const { return status() == WriterStatus::writing; }
+    // Throws why the writing is not going on: its failure, or its end.
+    [[noreturn]] void refuse() const;
+    void fail(const std::string& text);
+    std::optional<int64_t> streamTime(Time time, const AVStream* stream) const;
+    double soundLimit() const;
+    bool encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    // Wakes whoever waits for the pictures to advance or the writing to end.
+    void progressed();
+    // Waits until ready() holds or the writing is no longer going on.
+    template <typename Ready> void waitForProgress(Ready ready) const;
+
+private:
+    void end(WriterStatus ending);
+    void complete();
+    void joinInputs();
+    void closeFile();
+
+    const std::filesystem::path path;
+    mutable std::mutex muxing; // guards muxer: the inputs write packets from their own threads
+    AV::Muxer muxer;
+    mutable std::mutex state; // guards current, errorText, sessionStart
+    WriterStatus current = WriterStatus::unknown;
+    std::string errorText;
+    Time sessionStart;
+    std::mutex joining; // lets cancel and the finishing thread join the inputs one at a time
+    std::vector<std::unique_ptr<H264Input>> videos;
+    std::unique_ptr<AACInput> audio;
+    std::thread finisher;
+    std::atomic<uint64_t> progressCount = 0;
+    mutable std::mutex progressLock; // orders the waits for progress with its wake-ups
+    mutable std::condition_variable progress;
+};
+
 } // namespace
 
-// ---- VideoInput
+// ---- H264Input
 
-VideoInput::VideoInput(Writer& owner, AV::Codec codec, AVStream* stream)
+H264Input::H264Input(MP4Writer& owner, AV::Codec codec, AVStream* stream)
     : owner(owner), codec(std::move(codec)), stream(stream),
       pictures(this->codec->width, this->codec->height, queueLength + 2) {}
 
-VideoInput::~VideoInput() { join(); }
+H264Input::~H264Input() { join(); }
 
-bool VideoInput::readyForMoreData() const {
+bool H264Input::readyForMoreData() const {
     std::lock_guard guard(lock);
     return !finished && queue.size() < queueLength && owner.writing();
 }
 
-bool VideoInput::append(std::shared_ptr<Picture> picture, Time time) {
+void H264Input::append(std::shared_ptr<Picture> picture, Time time) {
     if (!picture || picture->width() != codec->width || picture->height() != codec->height) {
         owner.fail("a picture of the wrong size for the encoder");
-        return false;
+        owner.refuse();
     }
     const std::optional<int64_t> pts = owner.streamTime(time, stream);
     std::unique_lock guard(lock);
-    if (finished || !owner.writing()) return false;
+    if (finished || !owner.writing()) owner.refuse();
     if (!pts || *pts < 0 || (lastPts && *pts <= *lastPts)) {
         guard.unlock();
         owner.fail(pts && *pts >= 0 ? "a picture's time is not after the one before"
                                     : "a picture's time is invalid or before the session start");
-        return false;
+        owner.refuse();
     }
     moved.wait(guard, [&] { return queue.size() < queueLength || finished || !owner.writing(); });
-    if (finished || !owner.writing()) return false;
+    if (finished || !owner.writing()) owner.refuse();
     queue.push_back({std::move(picture), *pts});
     lastPts = pts;
     appendedUntil = double(*pts) * av_q2d(stream->time_base);
     moved.notify_all();
-    return true;
+    guard.unlock();
+    owner.progressed();
 }
 
-void VideoInput::markFinished() {
+void H264Input::markFinished() {
     {
         std::lock_guard guard(lock);
         finished = true;
         appendedUntil = std::numeric_limits<double>::infinity();
     }
     moved.notify_all();
+    owner.progressed();
 }
 
-void VideoInput::start() {
+void H264Input::start() {
     encoder = std::thread([this] { encodeAll(); });
 }
 
-void VideoInput::wake() {
+void H264Input::wake() {
     std::lock_guard guard(lock);
     moved.notify_all();
 }
 
-void VideoInput::join() {
+void H264Input::join() {
     wake();
     joinUnlessSelf(encoder);
 }
 
-void VideoInput::encodeAll() {
+void H264Input::encodeAll() {
     while (std::optional<Queued> next = nextPicture()) {
         AV::Frame frame = frameOf(std::move(*next));
         if (!frame) return owner.fail("out of memory for the encoder");
@@ -192,7 +322,7 @@ void VideoInput::encodeAll() {
 }
 
 // The next queued picture; none once the input is finished and empty, or the writing stopped.
-std::optional<VideoInput::Queued> VideoInput::nextPicture() {
+std::optional<H264Input::Queued> H264Input::nextPicture() {
     std::unique_lock guard(lock);
     moved.wait(guard, [&] { return !queue.empty() || finished || !owner.writing(); });
     if (queue.empty() || !owner.writing()) {
@@ -207,7 +337,7 @@ std::optional<VideoInput::Queued> VideoInput::nextPicture() {
 
 // The picture's own memory as a frame: the encoder takes NV12 as it is, and the picture goes
 // back to its pool when the encoder lets go of the frame.
-AV::Frame VideoInput::frameOf(Queued queued) const {
+AV::Frame H264Input::frameOf(Queued queued) const {
     AV::Frame frame(av_frame_alloc());
     if (!frame) return frame;
     Picture& picture = *queued.picture;
@@ -227,37 +357,38 @@ AV::Frame VideoInput::frameOf(Queued queued) const {
     return frame;
 }
 
-// ---- AudioInput
+// ---- AACInput
 
-AudioInput::AudioInput(Writer& owner, AV::Codec codec, AVStream* stream, AV::Frame chunk)
+AACInput::AACInput(MP4Writer& owner, AV::Codec codec, AVStream* stream, AV::Frame chunk)
     : owner(owner), codec(std::move(codec)), stream(stream), chunk(std::move(chunk)) {}
 
-AudioInput::~AudioInput() { join(); }
+AACInput::~AACInput() { join(); }
 
-bool AudioInput::readyForMoreData() const {
+bool AACInput::readyForMoreData() const {
     std::lock_guard guard(lock);
     if (finished || !owner.writing()) return false;
     const double written = double(nextPts.value_or(0) + filled) / rate;
     return written <= owner.soundLimit();
 }
 
-bool AudioInput::append(std::span<const int16_t> samples, Time time) {
+void AACInput::append(std::span<const int16_t> samples, Time time) {
     std::lock_guard guard(lock);
-    if (finished || !owner.writing() || samples.size() % channels != 0) return false;
+    if (finished || !owner.writing()) owner.refuse();
+    if (samples.size() % channels != 0) throw std::runtime_error("sound of half a sample");
     if (!nextPts) {
         const std::optional<int64_t> start = owner.streamTime(time, stream);
-        if (!start) return false;
+        if (!start) throw std::runtime_error("a sound's time is invalid");
         const int64_t frames = int64_t(samples.size() / channels);
         samples = samples.subspan(size_t(std::clamp<int64_t>(-*start, 0, frames)) * channels);
-        if (samples.empty()) return true; // all of it before the session start
+        if (samples.empty()) return; // all of it before the session start
         nextPts = std::max<int64_t>(0, *start);
     }
     take(samples);
-    return owner.writing();
+    if (!owner.writing()) owner.refuse();
 }
 
 // Converts to the encoder's planar floats, a chunk of its frame size at a time.
-void AudioInput::take(std::span<const int16_t> samples) {
+void AACInput::take(std::span<const int16_t> samples) {
     for (size_t at = 0; at < samples.size() && owner.writing(); at += channels) {
         if (filled == 0 && av_frame_make_writable(chunk.get()) < 0) return owner.fail("out of memory for the sound");
         for (int channel = 0; channel < channels; ++channel)
@@ -266,7 +397,7 @@ void AudioInput::take(std::span<const int16_t> samples) {
     }
 }
 
-void AudioInput::encodeChunk() {
+void AACInput::encodeChunk() {
     chunk->nb_samples = filled;
     chunk->pts = *nextPts;
     owner.encode(codec.get(), stream, chunk.get());
@@ -274,103 +405,98 @@ void AudioInput::encodeChunk() {
     filled = 0;
 }
 
-void AudioInput::markFinished() {
-    std::lock_guard guard(lock);
-    finished = true;
+void AACInput::markFinished() {
+    {
+        std::lock_guard guard(lock);
+        finished = true;
+    }
+    owner.progressed();
 }
 
-void AudioInput::requestMediaDataWhenReady(std::function<void()> pump) {
+void AACInput::requestMediaDataWhenReady(std::function<void()> pump) {
     join();
     pumping = std::thread([this, pump = std::move(pump)] {
-        while (!finishedOrStopped()) {
-            if (readyForMoreData())
-                pump();
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (;;) {
+            owner.waitForProgress([this] { return readyForMoreData() || finishedOrStopped(); });
+            if (finishedOrStopped()) return;
+            pump();
         }
     });
 }
 
-bool AudioInput::finishedOrStopped() const {
+void AACInput::waitUntilFinished() const {
+    owner.waitForProgress([this] { return finishedOrStopped(); });
+}
+
+bool AACInput::finishedOrStopped() const {
     std::lock_guard guard(lock);
     return finished || !owner.writing();
 }
 
 // The last short chunk, then what the encoder holds.
-void AudioInput::drain() {
+void AACInput::drain() {
     std::lock_guard guard(lock);
     if (!owner.writing() || !nextPts) return;
     if (filled > 0) encodeChunk();
     owner.encode(codec.get(), stream, nullptr);
 }
 
-void AudioInput::join() { joinUnlessSelf(pumping); }
+void AACInput::join() { joinUnlessSelf(pumping); }
 
-// ---- Writer
+// ---- MP4Writer
 
 std::unique_ptr<Writer> Writer::create(const std::filesystem::path& url) {
     AV::keepQuiet();
     AVFormatContext* made = nullptr;
     int result = avformat_alloc_output_context2(&made, nullptr, "mp4", url.c_str());
     if (result < 0) throw std::runtime_error("couldn't make an MP4 writer: " + AV::errorText(result));
-    Muxer muxer(made);
+    AV::Muxer muxer(made);
     result = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) throw std::runtime_error("couldn't create " + url.string() + ": " + AV::errorText(result));
-    return std::unique_ptr<Writer>(new Writer(url, std::move(muxer)));
+    return std::make_unique<MP4Writer>(url, std::move(muxer));
 }
 
-Writer::Writer(std::filesystem::path url, Muxer muxer) : path(std::move(url)), muxer(std::move(muxer)) {}
+MP4Writer::MP4Writer(std::filesystem::path url, AV::Muxer muxer) : path(std::move(url)), muxer(std::move(muxer)) {}
 
-Writer::~Writer() {
+MP4Writer::~MP4Writer() {
     if (status() == WriterStatus::unknown || writing()) cancelWriting();
     joinInputs();
     joinUnlessSelf(finisher);
 }
 
-VideoInput* Writer::addVideo(const VideoSettings& settings) {
+VideoInput& MP4Writer::addVideo(const VideoSettings& settings) {
     std::lock_guard guard(state);
-    if (current != WriterStatus::unknown) return nullptr;
-    errorText.clear();
+    if (current != WriterStatus::unknown) throw std::runtime_error("the file is already being written");
     const std::string refusal =
         "the encoder won't take " + std::to_string(settings.width) + " × " + std::to_string(settings.height);
     AV::Codec codec = sensible(settings) ? encoderNamed("libx264", muxer.get()) : nullptr;
-    if (!codec) {
-        errorText = refusal;
-        return nullptr;
-    }
+    if (!codec) throw std::runtime_error(refusal);
     configure(codec.get(), settings);
-    if (const int opened = avcodec_open2(codec.get(), nullptr, nullptr); opened < 0) {
-        errorText = refusal + ": " + AV::errorText(opened);
-        return nullptr;
-    }
+    if (const int opened = avcodec_open2(codec.get(), nullptr, nullptr); opened < 0)
+        throw std::runtime_error(refusal + ": " + AV::errorText(opened));
     AVStream* stream = streamFor(muxer.get(), codec.get());
-    if (!stream) {
-        errorText = "couldn't add a picture stream";
-        return nullptr;
-    }
-    videos.push_back(std::unique_ptr<VideoInput>(new VideoInput(*this, std::move(codec), stream)));
-    return videos.back().get();
+    if (!stream) throw std::runtime_error("couldn't add a picture stream");
+    videos.push_back(std::make_unique<H264Input>(*this, std::move(codec), stream));
+    return *videos.back();
 }
 
-AudioInput* Writer::addAudio() {
+AudioInput& MP4Writer::addAudio() {
     std::lock_guard guard(state);
-    if (current != WriterStatus::unknown || audio) return nullptr;
-    errorText.clear();
+    if (current != WriterStatus::unknown || audio) throw std::runtime_error("the file has its sound already");
     AV::Codec codec = encoderNamed("aac", muxer.get());
     if (codec) configureSound(codec.get());
     const int opened = codec ? avcodec_open2(codec.get(), nullptr, nullptr) : AVERROR_ENCODER_NOT_FOUND;
     AV::Frame chunk = opened >= 0 ? soundChunk(codec.get()) : nullptr;
     AVStream* stream = chunk ? streamFor(muxer.get(), codec.get()) : nullptr;
-    if (!stream) {
-        errorText = "couldn't add a sound stream: " + AV::errorText(opened < 0 ? opened : AVERROR(ENOMEM));
-        return nullptr;
-    }
-    audio.reset(new AudioInput(*this, std::move(codec), stream, std::move(chunk)));
-    return audio.get();
+    if (!stream)
+        throw std::runtime_error("couldn't add a sound stream: " +
+                                 AV::errorText(opened < 0 ? opened : AVERROR(ENOMEM)));
+    audio = std::make_unique<AACInput>(*this, std::move(codec), stream, std::move(chunk));
+    return *audio;
 }
 
-bool Writer::startWriting() {
-    if (status() != WriterStatus::unknown) return false;
+void MP4Writer::startWriting() {
+    if (status() != WriterStatus::unknown) throw std::runtime_error("the file is already being written");
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+faststart", 0);
     int result;
@@ -381,7 +507,7 @@ bool Writer::startWriting() {
     av_dict_free(&options);
     if (result < 0) {
         fail("couldn't start the file: " + AV::errorText(result));
-        return false;
+        refuse();
     }
     {
         std::lock_guard guard(state);
@@ -389,25 +515,45 @@ bool Writer::startWriting() {
     }
     for (const auto& video : videos)
         video->start();
-    return true;
 }
 
-void Writer::startSession(Time sourceTime) {
+void MP4Writer::startSession(Time sourceTime) {
     std::lock_guard guard(state);
     sessionStart = sourceTime;
 }
 
-WriterStatus Writer::status() const {
+WriterStatus MP4Writer::status() const {
     std::lock_guard guard(state);
     return current;
 }
 
-std::string Writer::error() const {
+void MP4Writer::refuse() const {
     std::lock_guard guard(state);
-    return errorText;
+    if (current == WriterStatus::failed) throw std::runtime_error(errorText);
+    if (current == WriterStatus::unknown) throw std::runtime_error("the writing was never started");
+    if (current == WriterStatus::cancelled) throw std::runtime_error("the writing was cancelled");
+    throw std::runtime_error(current == WriterStatus::writing ? "the file is still being written" : "the file is finished");
 }
 
-void Writer::fail(const std::string& text) {
+void MP4Writer::progressed() {
+    ++progressCount;
+    { std::lock_guard guard(progressLock); }
+    progress.notify_all();
+}
+
+// ready() takes the inputs' own locks, so it is asked outside progressLock: the count tells
+// whether anything moved since.
+template <typename Ready>
+void MP4Writer::waitForProgress(Ready ready) const {
+    for (;;) {
+        const uint64_t seen = progressCount;
+        if (ready() || !writing()) return;
+        std::unique_lock guard(progressLock);
+        progress.wait(guard, [&] { return progressCount != seen; });
+    }
+}
+
+void MP4Writer::fail(const std::string& text) {
     {
         std::lock_guard guard(state);
         if (current != WriterStatus::unknown && current != WriterStatus::writing) return;
@@ -416,10 +562,11 @@ void Writer::fail(const std::string& text) {
     }
     for (const auto& video : videos)
         video->wake();
+    progressed();
 }
 
 // Moves writing that has not ended to its end, waking every waiting input.
-void Writer::end(WriterStatus ending) {
+void MP4Writer::end(WriterStatus ending) {
     {
         std::lock_guard guard(state);
         if (current != WriterStatus::unknown && current != WriterStatus::writing) return;
@@ -427,10 +574,11 @@ void Writer::end(WriterStatus ending) {
     }
     for (const auto& video : videos)
         video->wake();
+    progressed();
 }
 
 // A time of the source as a time of the stream, counted from the session start.
-std::optional<int64_t> Writer::streamTime(Time time, const AVStream* stream) const {
+std::optional<int64_t> MP4Writer::streamTime(Time time, const AVStream* stream) const {
     const Time start = [&] {
         std::lock_guard guard(state);
         return sessionStart;
@@ -442,7 +590,7 @@ std::optional<int64_t> Writer::streamTime(Time time, const AVStream* stream) con
 
 // The sound may lead the slowest picture stream by a little, so that the muxer need not hold
 // much of it while waiting to interleave.
-double Writer::soundLimit() const {
+double MP4Writer::soundLimit() const {
     double slowest = std::numeric_limits<double>::infinity();
     for (const auto& video : videos)
         slowest = std::min(slowest, video->horizon());
@@ -450,7 +598,7 @@ double Writer::soundLimit() const {
 }
 
 // Sends a frame (none to drain) and writes every packet that comes out.
-bool Writer::encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+bool MP4Writer::encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
     int result = avcodec_send_frame(codec, frame);
     if (result < 0) {
         fail("the encoder refused a frame: " + AV::errorText(result));
@@ -480,22 +628,21 @@ bool Writer::encode(AVCodecContext* codec, AVStream* stream, const AVFrame* fram
     return false;
 }
 
-void Writer::finishWriting(std::function<void()> completed) {
+void MP4Writer::finishWriting() {
     if (status() == WriterStatus::unknown) fail("the writing was never started");
-    if (!writing() || finisher.joinable()) {
-        if (completed) completed();
-        return;
-    }
+    if (!writing() || finisher.joinable()) return;
     for (const auto& video : videos)
         video->markFinished();
     if (audio) audio->markFinished();
-    finisher = std::thread([this, completed = std::move(completed)] {
-        complete();
-        if (completed) completed();
-    });
+    finisher = std::thread([this] { complete(); });
 }
 
-void Writer::complete() {
+void MP4Writer::waitUntilFinished() {
+    joinUnlessSelf(finisher);
+    if (status() != WriterStatus::completed) refuse();
+}
+
+void MP4Writer::complete() {
     joinInputs();
     if (audio) audio->drain();
     if (std::ranges::any_of(videos, [](const auto& video) { return video->wroteNothing(); }))
@@ -508,20 +655,20 @@ void Writer::complete() {
     end(WriterStatus::completed);
 }
 
-void Writer::cancelWriting() {
+void MP4Writer::cancelWriting() {
     end(WriterStatus::cancelled);
     joinInputs();
     closeFile();
 }
 
-void Writer::joinInputs() {
+void MP4Writer::joinInputs() {
     std::lock_guard guard(joining);
     for (const auto& video : videos)
         video->join();
     if (audio) audio->join();
 }
 
-void Writer::closeFile() {
+void MP4Writer::closeFile() {
     std::lock_guard guard(muxing);
     if (muxer->pb) avio_closep(&muxer->pb);
 }

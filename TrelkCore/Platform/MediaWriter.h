@@ -1,24 +1,14 @@
 #pragma once
-#include "TrelkCore/Platform/AVHolders.h"
 #include "TrelkCore/Platform/Media.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <span>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace Media {
-
-using AV::Muxer;
 
 enum class WriterStatus { unknown, writing, completed, failed, cancelled };
 
@@ -36,57 +26,24 @@ struct VideoSettings {
     int32_t timescale = 90000; // of the stream; picture times are rescaled to it
 };
 
-class Writer;
-
 // One H.264 stream of a file. Pictures wait in a small queue and are encoded on a thread of
 // the input's own, so that several files are encoded side by side.
 class VideoInput {
 public:
     static constexpr size_t queueLength = 3;
 
-    ~VideoInput();
-    VideoInput(const VideoInput&) = delete;
-    VideoInput& operator=(const VideoInput&) = delete;
+    virtual ~VideoInput() = default;
 
     // Output pictures of this input's size; they return to it once encoded.
-    PicturePool& pool() { return pictures; }
+    virtual PicturePool& pool() = 0;
     // The queue has room and the file is being written.
-    bool readyForMoreData() const;
+    virtual bool readyForMoreData() const = 0;
     // Queues a picture of this input's size at its presentation time, waiting for room when
-    // the queue is full. False when refused; a time not after the last one fails the writer.
-    bool append(std::shared_ptr<Picture> picture, Time time);
+    // the queue is full. A picture of another size, or a time not after the last one, fails the
+    // writer. Throws std::runtime_error with the writer's failure when the picture is refused.
+    virtual void append(std::shared_ptr<Picture> picture, Time time) = 0;
     // No more pictures: the encoder drains once the queue is empty.
-    void markFinished();
-
-private:
-    friend class Writer;
-    VideoInput(Writer& owner, AV::Codec codec, AVStream* stream);
-
-    struct Queued {
-        std::shared_ptr<Picture> picture;
-        int64_t pts;
-    };
-    void start();
-    void encodeAll();
-    std::optional<Queued> nextPicture();
-    AV::Frame frameOf(Queued queued) const;
-    void wake();
-    void join();
-    // Seconds of pictures appended; infinite once finished. Sound may run a little ahead of it.
-    double horizon() const { return appendedUntil.load(); }
-    bool wroteNothing() const { return !lastPts; }
-
-    Writer& owner;
-    AV::Codec codec;
-    AVStream* stream;
-    PicturePool pictures;
-    mutable std::mutex lock; // guards queue, lastPts, finished
-    std::condition_variable moved;
-    std::deque<Queued> queue;
-    std::optional<int64_t> lastPts;
-    bool finished = false;
-    std::atomic<double> appendedUntil = 0;
-    std::thread encoder;
+    virtual void markFinished() = 0;
 };
 
 // The AAC stream of a file: 48 kHz stereo 16-bit interleaved sound in pieces of any length,
@@ -98,94 +55,46 @@ public:
     // How far, in seconds, the sound may run ahead of the pictures, to keep the file interleaved.
     static constexpr double lead = 1.0;
 
-    ~AudioInput();
-    AudioInput(const AudioInput&) = delete;
-    AudioInput& operator=(const AudioInput&) = delete;
+    virtual ~AudioInput() = default;
 
-    bool readyForMoreData() const;
+    virtual bool readyForMoreData() const = 0;
     // Sound starting at time; samples are interleaved left, right. Sound before the session
-    // start is dropped. False when refused.
-    bool append(std::span<const int16_t> samples, Time time);
-    void markFinished();
+    // start is dropped. Throws std::runtime_error when the sound is refused.
+    virtual void append(std::span<const int16_t> samples, Time time) = 0;
+    virtual void markFinished() = 0;
     // Calls pump on a thread of the input's own whenever it is ready, until it is finished or
     // the writing stops.
-    void requestMediaDataWhenReady(std::function<void()> pump);
-
-private:
-    friend class Writer;
-    AudioInput(Writer& owner, AV::Codec codec, AVStream* stream, AV::Frame chunk);
-
-    void take(std::span<const int16_t> samples);
-    void encodeChunk();
-    void drain();
-    void join();
-    bool finishedOrStopped() const;
-
-    Writer& owner;
-    AV::Codec codec;
-    AVStream* stream;
-    mutable std::mutex lock; // guards chunk, filled, nextPts, finished, and the encoder
-    AV::Frame chunk;
-    int filled = 0;
-    std::optional<int64_t> nextPts;
-    bool finished = false;
-    std::thread pumping;
+    virtual void requestMediaDataWhenReady(std::function<void()> pump) = 0;
+    // Blocks until the input is marked finished or the writing stops.
+    virtual void waitUntilFinished() const = 0;
 };
 
 // One MP4 file with its index at the front. Every thread it starts ends before it goes away:
-// the destructor cancels writing that has not ended and joins them all.
+// the destructor cancels writing that has not ended and joins them all. Failures throw
+// std::runtime_error with the libraries' own text.
 class Writer {
 public:
-    // Creates the file; throws std::runtime_error with FFmpeg's text when it cannot.
+    // Creates the file.
     static std::unique_ptr<Writer> create(const std::filesystem::path& url);
-    ~Writer();
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
+    virtual ~Writer() = default;
 
-    // Both return none when the input is refused (after the start, or settings the encoder will
-    // not take); error() then says why.
-    VideoInput* addVideo(const VideoSettings& settings);
-    AudioInput* addAudio();
+    // Both throw when the input is refused: after the start, or settings the encoder will not take.
+    virtual VideoInput& addVideo(const VideoSettings& settings) = 0;
+    virtual AudioInput& addAudio() = 0;
 
-    bool startWriting();
+    virtual void startWriting() = 0;
     // The source time that becomes the file's time zero.
-    void startSession(Time sourceTime);
-    // Marks every input finished, drains the encoders and writes the index on a thread of its
-    // own, then calls completed there. Writing that has already ended calls it at once.
-    void finishWriting(std::function<void()> completed);
+    virtual void startSession(Time sourceTime) = 0;
+    // Marks every input finished, then drains the encoders and writes the index on a thread of
+    // its own; several files finish side by side.
+    virtual void finishWriting() = 0;
+    // Waits for the finishing; throws unless the file was completed.
+    virtual void waitUntilFinished() = 0;
     // Stops the encoders; the partly written file stays where it is for the caller to remove.
-    void cancelWriting();
+    virtual void cancelWriting() = 0;
 
-    WriterStatus status() const;
-    std::string error() const;
-    const std::filesystem::path& url() const { return path; }
-
-private:
-    friend class VideoInput;
-    friend class AudioInput;
-    Writer(std::filesystem::path url, Muxer muxer);
-
-    bool writing() const { return status() == WriterStatus::writing; }
-    void fail(const std::string& text);
-    void end(WriterStatus ending);
-    std::optional<int64_t> streamTime(Time time, const AVStream* stream) const;
-    double soundLimit() const;
-    bool encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
-    void complete();
-    void joinInputs();
-    void closeFile();
-
-    const std::filesystem::path path;
-    mutable std::mutex muxing; // guards muxer: the inputs write packets from their own threads
-    Muxer muxer;
-    mutable std::mutex state; // guards current, errorText, sessionStart
-    WriterStatus current = WriterStatus::unknown;
-    std::string errorText;
-    Time sessionStart;
-    std::mutex joining; // lets cancel and the finishing thread join the inputs one at a time
-    std::vector<std::unique_ptr<VideoInput>> videos;
-    std::unique_ptr<AudioInput> audio;
-    std::thread finisher;
+    virtual WriterStatus status() const = 0;
+    virtual const std::filesystem::path& url() const = 0;
 };
 
 } // namespace Media

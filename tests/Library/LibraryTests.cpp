@@ -8,6 +8,7 @@
 
 #include "tests/support/Environment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/Thrown.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,17 +66,6 @@ Names namesOf(const std::vector<Asset>& assets) {
     for (const Asset& asset : assets)
         names.push_back(asset.name);
     return names;
-}
-
-// The text of a thrown TrelkError; empty when nothing or something else was thrown.
-std::string trelkErrorOf(const std::function<void()>& run) {
-    try {
-        run();
-    } catch (const TrelkError& error) {
-        return error.message;
-    } catch (...) {
-    }
-    return {};
 }
 
 
@@ -874,15 +864,15 @@ TEST_F(LibraryStills, PngOfATurnedJpegIsUprightAtFullSize) {
 
 TEST_F(LibraryStills, PngOfWhatIsNoPictureCannotBeRead) {
     const fs::path garbage = put("garbage.jpg", "garbage");
-    EXPECT_EQ(trelkErrorOf([&] { Still::png(garbage, temp / "out.png"); }), "couldn't read this picture");
-    EXPECT_EQ(trelkErrorOf([&] { Still::png(library / "missing.png", temp / "out.png"); }),
+    EXPECT_EQ(thrownText<TrelkError>([&] { Still::png(garbage, temp / "out.png"); }), "couldn't read this picture");
+    EXPECT_EQ(thrownText<TrelkError>([&] { Still::png(library / "missing.png", temp / "out.png"); }),
               "couldn't read this picture");
     EXPECT_FALSE(fs::exists(temp / "out.png"));
 }
 
 TEST_F(LibraryStills, PngIntoAMissingFolderCannotBeWritten) {
     savePicture(library / "a.png", 2, 2);
-    EXPECT_EQ(trelkErrorOf([&] { Still::png(library / "a.png", temp / "missing/a.png"); }), "couldn't write the PNG");
+    EXPECT_EQ(thrownText<TrelkError>([&] { Still::png(library / "a.png", temp / "missing/a.png"); }), "couldn't write the PNG");
 }
 
 // ================================================================================================

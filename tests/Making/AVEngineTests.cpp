@@ -327,16 +327,16 @@ TEST(LadderRun, SkipsPicturesAndSoundBeforeTheStartAndBeginsTheFileAtZero) {
     const fs::path master = makeMaster(temp / "clip.mov", "testsrc2=s=64x36", withSound);
     const fs::path into = temp / "into";
     fs::create_directory(into);
-    LadderRun run{.asset = Media::MediaAsset::open(master),
+    const auto asset = Media::MediaAsset::open(master);
+    const Media::VideoTrack& track = asset->videoTracks().front();
+    // As if the track began two pictures in.
+    const int32_t timescale = track.timeRange.start.timescale;
+    LadderRun run{.pictures = LadderRun::LibraryPictures{asset, track},
+                  .sound = LadderRun::Sound{asset, asset->audioTracks().front()},
+                  .start = {track.timeRange.start.value + 2 * timescale / 25, timescale},
                   .info = AVEngine::avProbe(master),
                   .plan = planOf(64, 36),
-                  .dir = into,
-                  .master = master};
-    run.vt = run.asset->videoTracks().front();
-    run.at = run.asset->audioTracks().front();
-    // As if the track began two pictures in.
-    const int32_t timescale = run.vt->timeRange.start.timescale;
-    run.start = {run.vt->timeRange.start.value + 2 * timescale / 25, timescale};
+                  .dir = into};
     run.run([](double) {}, [] { return false; });
 
     const json video =

@@ -3,6 +3,7 @@
 #include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/Thrown.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -10,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <random>
 
 namespace {
@@ -71,10 +71,10 @@ std::vector<int16_t> sine(size_t frames) {
     return samples;
 }
 
-void finish(Media::Writer& writer) {
-    std::promise<void> done;
-    writer.finishWriting([&] { done.set_value(); });
-    done.get_future().wait();
+// Finishes the file; the reason when it was not completed.
+std::string finish(Media::Writer& writer) {
+    writer.finishWriting();
+    return thrownText<std::runtime_error>([&] { writer.waitUntilFinished(); });
 }
 
 // Pictures at times count/10 s from the pool of the input, appended when it is ready.
@@ -84,7 +84,7 @@ void appendPictures(Media::VideoInput& video, int count, int64_t firstTime = 0) 
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::shared_ptr<Media::Picture> picture = video.pool().take();
         paintSolid(*picture);
-        ASSERT_TRUE(video.append(std::move(picture), {firstTime + i, 10}));
+        video.append(std::move(picture), {firstTime + i, 10});
     }
 }
 
@@ -96,9 +96,8 @@ struct Started {
 
 Started startWriter(const fs::path& file, const Media::VideoSettings& settings = tinySettings()) {
     Started started{Media::Writer::create(file), nullptr};
-    started.video = started.writer->addVideo(settings);
-    if (!started.video || !started.writer->startWriting())
-        throw std::runtime_error("the writer won't start: " + started.writer->error());
+    started.video = &started.writer->addVideo(settings);
+    started.writer->startWriting();
     return started;
 }
 
@@ -111,10 +110,9 @@ struct Clip {
 fs::path writeClip(const TempFolder& temp, const Clip& clip) {
     const fs::path file = temp / "clip.mp4";
     std::unique_ptr<Media::Writer> writer = Media::Writer::create(file);
-    Media::VideoInput* video = writer->addVideo(tinySettings());
-    Media::AudioInput* audio = clip.seconds > 0 ? writer->addAudio() : nullptr;
-    EXPECT_TRUE(video);
-    EXPECT_TRUE(writer->startWriting()) << writer->error();
+    Media::VideoInput* video = &writer->addVideo(tinySettings());
+    Media::AudioInput* audio = clip.seconds > 0 ? &writer->addAudio() : nullptr;
+    writer->startWriting();
     writer->startSession(clip.sessionStart);
     const int64_t firstTime = clip.sessionStart.value * 10 / clip.sessionStart.timescale;
     if (audio) {
@@ -137,8 +135,8 @@ fs::path writeClip(const TempFolder& temp, const Clip& clip) {
     } else {
         appendPictures(*video, clip.pictures, firstTime);
     }
-    finish(*writer);
-    EXPECT_EQ(writer->status(), Media::WriterStatus::completed) << writer->error();
+    EXPECT_EQ(finish(*writer), "");
+    EXPECT_EQ(writer->status(), Media::WriterStatus::completed);
     return file;
 }
 
@@ -246,13 +244,13 @@ TEST(Writer, DropsSoundBeforeTheSessionStart) {
     TempFolder temp;
     const fs::path file = temp / "late.mp4";
     std::unique_ptr<Media::Writer> writer = Media::Writer::create(file);
-    Media::VideoInput* video = writer->addVideo(tinySettings());
-    Media::AudioInput* audio = writer->addAudio();
-    ASSERT_TRUE(video && audio && writer->startWriting());
+    Media::VideoInput* video = &writer->addVideo(tinySettings());
+    Media::AudioInput* audio = &writer->addAudio();
+    writer->startWriting();
     writer->startSession({1, 10});
-    EXPECT_FALSE(audio->append(sine(10), {0, 0})) << "no valid time";
-    EXPECT_TRUE(audio->append(sine(2400), {0, 48000}));     // wholly before the start
-    EXPECT_TRUE(audio->append(sine(14400), {2400, 48000})); // 0.05 s before, 0.25 s after
+    EXPECT_THROW(audio->append(sine(10), {0, 0}), std::runtime_error) << "no valid time";
+    audio->append(sine(2400), {0, 48000});     // wholly before the start
+    audio->append(sine(14400), {2400, 48000}); // 0.05 s before, 0.25 s after
     appendPictures(*video, 3, 1);
     finish(*writer);
 
@@ -267,9 +265,8 @@ TEST(Writer, EncodedPicturesGoBackToTheirPool) {
     std::shared_ptr<Media::Picture> picture = video->pool().take();
     paintSolid(*picture);
     const Media::Picture* address = picture.get();
-    ASSERT_TRUE(video->append(std::move(picture), {0, 10}));
-    finish(*writer);
-    EXPECT_EQ(writer->status(), Media::WriterStatus::completed);
+    video->append(std::move(picture), {0, 10});
+    EXPECT_EQ(finish(*writer), "");
     EXPECT_EQ(video->pool().take().get(), address);
 }
 
@@ -286,7 +283,7 @@ TEST(Writer, ReachesTheAverageBitRateOnBusyPictures) {
     for (int i = 0; i < 125; ++i) {
         std::shared_ptr<Media::Picture> picture = video->pool().take();
         paintNoise(*picture, random);
-        ASSERT_TRUE(video->append(std::move(picture), {i, 25}));
+        video->append(std::move(picture), {i, 25});
     }
     finish(*writer);
     const json stream = probe(file, {"-show_entries", "stream=bit_rate"})["streams"];
@@ -297,9 +294,9 @@ TEST(Writer, CancelStopsEveryThreadAndRefusesMore) {
     const size_t threadsBefore = threadsOfThisProcess();
     TempFolder temp;
     std::unique_ptr<Media::Writer> writer = Media::Writer::create(temp / "cancelled.mp4");
-    Media::VideoInput* video = writer->addVideo(tinySettings());
-    Media::AudioInput* audio = writer->addAudio();
-    ASSERT_TRUE(video && audio && writer->startWriting());
+    Media::VideoInput* video = &writer->addVideo(tinySettings());
+    Media::AudioInput* audio = &writer->addAudio();
+    writer->startWriting();
     audio->requestMediaDataWhenReady([] {});
     appendPictures(*video, 4);
 
@@ -307,11 +304,9 @@ TEST(Writer, CancelStopsEveryThreadAndRefusesMore) {
     EXPECT_EQ(writer->status(), Media::WriterStatus::cancelled);
     EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
     EXPECT_FALSE(video->readyForMoreData());
-    EXPECT_FALSE(video->append(video->pool().take(), {9, 10}));
-    EXPECT_FALSE(audio->append(sine(10), {0, 48000}));
-    bool called = false;
-    writer->finishWriting([&] { called = true; });
-    EXPECT_TRUE(called);
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { video->append(video->pool().take(), {9, 10}); }), "the writing was cancelled");
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { audio->append(sine(10), {0, 48000}); }), "the writing was cancelled");
+    EXPECT_EQ(finish(*writer), "the writing was cancelled");
     EXPECT_EQ(writer->status(), Media::WriterStatus::cancelled);
 }
 
@@ -328,23 +323,23 @@ TEST(Writer, DestroyedWhileWritingLeavesNoThread) {
 TEST(Writer, FinishingWithoutPicturesFails) {
     TempFolder temp;
     auto [writer, video] = startWriter(temp / "empty.mp4");
-    finish(*writer);
+    EXPECT_EQ(finish(*writer), "no pictures were written");
     EXPECT_EQ(writer->status(), Media::WriterStatus::failed);
-    EXPECT_EQ(writer->error(), "no pictures were written");
 }
 
 TEST(Writer, PictureTimesThatDoNotIncreaseFailTheWriter) {
     TempFolder temp;
     auto [writer, video] = startWriter(temp / "backwards.mp4");
-    ASSERT_TRUE(video->append(video->pool().take(), {2, 10}));
-    EXPECT_FALSE(video->append(video->pool().take(), {2, 10}));
+    video->append(video->pool().take(), {2, 10});
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { video->append(video->pool().take(), {2, 10}); }),
+              "a picture's time is not after the one before");
     EXPECT_EQ(writer->status(), Media::WriterStatus::failed);
-    EXPECT_EQ(writer->error(), "a picture's time is not after the one before");
-    EXPECT_FALSE(video->append(std::make_shared<Media::Picture>(8, 8), {3, 10})) << "and of the wrong size";
+    EXPECT_THROW(video->append(std::make_shared<Media::Picture>(8, 8), {3, 10}), std::runtime_error)
+        << "and of the wrong size";
 
     Started invalid = startWriter(temp / "untimed.mp4");
-    EXPECT_FALSE(invalid.video->append(invalid.video->pool().take(), {1, 0}));
-    EXPECT_EQ(invalid.writer->error(), "a picture's time is invalid or before the session start");
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { invalid.video->append(invalid.video->pool().take(), {1, 0}); }),
+              "a picture's time is invalid or before the session start");
 }
 
 TEST(Writer, RefusesInputsItCannotEncodeOrAfterTheStart) {
@@ -352,16 +347,16 @@ TEST(Writer, RefusesInputsItCannotEncodeOrAfterTheStart) {
     std::unique_ptr<Media::Writer> writer = Media::Writer::create(temp / "refused.mp4");
     Media::VideoSettings odd = tinySettings();
     odd.width = 65;
-    EXPECT_EQ(writer->addVideo(odd), nullptr);
-    EXPECT_EQ(writer->error(), "the encoder won't take 65 × 36");
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { writer->addVideo(odd); }), "the encoder won't take 65 × 36");
     Media::VideoSettings noRate = tinySettings();
     noRate.averageBitRate = 0;
-    EXPECT_EQ(writer->addVideo(noRate), nullptr);
+    EXPECT_THROW(writer->addVideo(noRate), std::runtime_error);
 
-    ASSERT_TRUE(writer->addVideo(tinySettings()) && writer->startWriting());
-    EXPECT_EQ(writer->addVideo(tinySettings()), nullptr);
-    EXPECT_EQ(writer->addAudio(), nullptr);
-    EXPECT_FALSE(writer->startWriting());
+    writer->addVideo(tinySettings());
+    writer->startWriting();
+    EXPECT_THROW(writer->addVideo(tinySettings()), std::runtime_error);
+    EXPECT_THROW(writer->addAudio(), std::runtime_error);
+    EXPECT_THROW(writer->startWriting(), std::runtime_error);
 }
 
 TEST(Writer, CreatingAFileInAMissingFolderThrows) {
