@@ -79,6 +79,7 @@ void Connection::send(HTTPResponse answer) {
 
 void Connection::onHeadSent(const asio::error_code& error) {
     if (error) return cancel();
+    if (reply->headOnly) return finish();
     if (const auto* data = std::get_if<std::string>(&reply->body)) {
         asio::async_write(socket, asio::buffer(*data),
                           [self = shared_from_this()](const asio::error_code& error, size_t) {

@@ -154,7 +154,7 @@ std::string_view HTTPResponse::reason(int status) {
 
 std::string HTTPResponse::head() const {
     HTTPHeaders all = headers; // a std::map: names come out in ascending byte order
-    all["Content-Length"] = std::to_string(length());
+    if (!headOnly) all["Content-Length"] = std::to_string(length());
     all["Connection"] = "close";
     std::string text = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason(status)) + "\r\n";
     for (const auto& [name, value] : all) text += name + ": " + value + "\r\n";

@@ -74,6 +74,7 @@ struct HTTPResponse {
     int status;
     HTTPHeaders headers;
     Body body;
+    bool headOnly = false; // a reply to HEAD: neither the body nor its length is sent
 
     HTTPResponse(int status, HTTPHeaders headers, Body body = std::string());
 
@@ -83,7 +84,7 @@ struct HTTPResponse {
     static HTTPResponse error(int status, std::string_view message);
     static std::string_view reason(int status);
 
-    // Status line and header block, with "Content-Length" and "Connection" set.
+    // Status line and header block, with "Content-Length" (unless headOnly) and "Connection" set.
     std::string head() const;
     int64_t length() const;
 };

@@ -207,6 +207,16 @@ bool allowed(std::optional<std::string_view> text) {
     return false;
 }
 
+bool loopbackHost(std::string_view text) {
+    const std::string host = Text::lowercased(text);
+    for (std::string_view name : {"localhost", "127.0.0.1", "[::1]"}) {
+        if (!host.starts_with(name)) continue;
+        const std::string_view rest = std::string_view(host).substr(name.size());
+        if (rest.empty() || (rest.front() == ':' && parsePort(rest.substr(1)))) return true;
+    }
+    return false;
+}
+
 std::map<std::string, std::string> headers(std::string_view origin) {
     return {
         {"Access-Control-Allow-Origin", std::string(origin)},

@@ -69,6 +69,9 @@ namespace Origins {
 
 // Whether a page of this origin may use the service.
 bool allowed(std::optional<std::string_view> origin);
+// Whether a Host header names this machine's loopback: a page whose site name was rebound to
+// 127.0.0.1 sends its own name instead.
+bool loopbackHost(std::string_view host);
 
 // The CORS and private-network headers that let an allowed page read a reply.
 std::map<std::string, std::string> headers(std::string_view origin);

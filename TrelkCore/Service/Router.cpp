@@ -43,6 +43,13 @@ std::string_view contentType(const std::filesystem::path& path) {
 }
 
 HTTPResponse notFound() { return HTTPResponse::error(404, "not found"); }
+HTTPResponse notAllowed() { return HTTPResponse::error(403, "not an allowed site"); }
+
+// Browsers and curl name the loopback address they connect to; anything else is a rebound name.
+bool hostPasses(const HTTPRequest& request) {
+    const std::optional<std::string> host = request.header("host");
+    return !host || Origins::loopbackHost(*host);
+}
 HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
 
 } // namespace
@@ -51,7 +58,7 @@ Router::Router(Pairing& pairing, std::string version, PairRequest onPairRequest)
     : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)) {}
 
 HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::string>& origin) {
-    if (origin && !Origins::allowed(*origin)) return HTTPResponse::error(403, "not an allowed site");
+    if (!hostPasses(request) || (origin && !Origins::allowed(*origin))) return notAllowed();
     if (request.method == "OPTIONS") return HTTPResponse(204, {});
 
     Segments segments = segmentsOf(request.path);
@@ -85,15 +92,17 @@ HTTPResponse Router::decorate(HTTPResponse response, const std::optional<std::st
 
 HTTPResponse Router::handle(const HTTPRequest& request) {
     std::optional<std::string> origin = request.header("origin");
-    return decorate(route(request, origin), origin);
+    HTTPResponse response = decorate(route(request, origin), origin);
+    if (request.method == "HEAD") response.headOnly = true;
+    return response;
 }
 
 UploadStart Router::upload(const HTTPRequest& head) {
     if (head.method != "POST" || !is(segmentsOf(head.path), {"trelk", "upload"}))
         return {UploadStart::NotUpload{}};
     std::optional<std::string> origin = head.header("origin");
-    if (!origin || !Origins::allowed(*origin))
-        return {UploadStart::Refuse{decorate(HTTPResponse::error(403, "not an allowed site"), origin)}};
+    if (!hostPasses(head) || !origin || !Origins::allowed(*origin))
+        return {UploadStart::Refuse{decorate(notAllowed(), origin)}};
     if (!tokenPasses(head)) return {UploadStart::Refuse{decorate(pairFirst(), origin)}};
     // No upload registry yet: refused before the body is read.
     return {UploadStart::Refuse{decorate(notFound(), origin)}};

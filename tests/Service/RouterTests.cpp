@@ -152,6 +152,33 @@ TEST_F(RouterTest, DisallowedOriginIsRefusedAtTheGateWithoutCORSHeaders) {
     EXPECT_TRUE(pairCalls.empty());
 }
 
+TEST_F(RouterTest, AHostThatIsNotALoopbackNameIsRefusedAtTheGate) {
+    auto withHost = [](std::string method, std::string target, std::string host) {
+        HTTPRequest request = requestTo(std::move(method), target);
+        request.headers["host"] = std::move(host);
+        return request;
+    };
+    for (const std::string host : {"127.0.0.1:47615", "localhost", "LOCALHOST:47616", "[::1]:47617", "[::1]"})
+        EXPECT_EQ(router.handle(withHost("GET", "/trelk/hello", host)).status, 200) << host;
+    for (const std::string host : {"rebound.example", "rebound.example:47615", "localhost.example", "127.0.0.1:x",
+                                   "127.0.0.10", "[::1]:99999", ""}) {
+        SCOPED_TRACE(host);
+        expectError(router.handle(withHost("GET", "/trelk/hello", host)), 403, "not an allowed site");
+        HTTPRequest upload = withHost("POST", "/trelk/upload?t=" + pairedToken(), host);
+        upload.headers["origin"] = page;
+        const std::optional<HTTPResponse> refusal = refusalOf(router.upload(upload));
+        ASSERT_TRUE(refusal);
+        expectError(*refusal, 403, "not an allowed site");
+    }
+}
+
+TEST_F(RouterTest, AReplyToHeadSendsNeitherBodyNorLength) {
+    const HTTPResponse response = handle("HEAD", "/trelk/hello");
+    EXPECT_EQ(response.status, 405);
+    EXPECT_TRUE(response.headOnly);
+    EXPECT_EQ(response.head().find("Content-Length"), std::string::npos);
+}
+
 TEST_F(RouterTest, RequestWithoutOriginPassesTheGateWithoutCORSHeaders) {
     HTTPResponse response = handle("GET", "/trelk/hello");
     EXPECT_EQ(response.status, 200);
