@@ -23,25 +23,34 @@ std::string newCode() {
     return std::string(4 - digits.size(), '0') + digits;
 }
 
-// Anything but an object of strings to strings means no tokens at all.
-std::map<std::string, std::string> loadTokens(const std::optional<std::filesystem::path>& store) {
-    if (!store) return {};
-    std::optional<std::string> text = Files::read(*store, storeLimit);
-    if (!text) return {};
-    json value = json::parse(*text, nullptr, false);
-    if (!value.is_object()) return {};
+std::optional<std::map<std::string, std::string>> tokensIn(std::string_view text) {
+    json value = json::parse(text, nullptr, false);
+    if (!value.is_object()) return std::nullopt;
     std::map<std::string, std::string> tokens;
     for (const auto& [token, origin] : value.items()) {
-        if (!origin.is_string()) return {};
+        if (!origin.is_string()) return std::nullopt;
         tokens[token] = origin.get<std::string>();
     }
     return tokens;
 }
 
+// Anything but an object of strings to strings means no tokens at all.
+std::map<std::string, std::string> loadTokens(std::optional<StoreFile>& store) {
+    if (!store) return {};
+    std::optional<std::string> text = store->read();
+    if (!text) return {};
+    std::optional<std::map<std::string, std::string>> tokens = tokensIn(*text);
+    if (!tokens) store->unreadable();
+    return tokens.value_or(std::map<std::string, std::string>{});
+}
+
 } // namespace
 
-Pairing::Pairing(std::optional<std::filesystem::path> store, Clock now)
-    : store(std::move(store)), now(std::move(now)), tokens(loadTokens(this->store)) {}
+Pairing::Pairing(std::optional<std::filesystem::path> path, Clock now)
+    : now(std::move(now)) {
+    if (path) store.emplace(std::move(*path), storeLimit, 0600);
+    tokens = loadTokens(store);
+}
 
 int Pairing::count() const {
     std::lock_guard guard(lock);
@@ -51,6 +60,8 @@ int Pairing::count() const {
 Pairing::Request Pairing::request(const std::string& origin) {
     std::lock_guard guard(lock);
     std::erase_if(pending, [&](const auto& entry) { return expiredLocked(entry.second); });
+    while (pending.size() >= mostPending)
+        pending.erase(std::ranges::min_element(pending, {}, [](const auto& entry) { return entry.second.at; }));
     Request made{Crypto::randomHex(16), newCode()};
     pending[made.id] = Pending{made.code, origin, now(), State::pending(made.code)};
     return made;
@@ -65,11 +76,20 @@ Pairing::State Pairing::state(const std::string& id) const {
     return found.state;
 }
 
+std::optional<std::chrono::duration<double>> Pairing::timeLeft(const std::string& id) const {
+    std::lock_guard guard(lock);
+    auto entry = pending.find(id);
+    if (entry == pending.end() || entry->second.state.kind != State::Kind::pending || expiredLocked(entry->second))
+        return std::nullopt;
+    return lifetime - (now() - entry->second.at);
+}
+
 void Pairing::answer(const std::string& id, Decision decision) {
     std::lock_guard guard(lock);
     auto entry = pending.find(id);
-    // A late answer still counts as long as no later request has dropped the entry.
-    if (entry == pending.end() || entry->second.state.kind != State::Kind::pending) return;
+    // The page has stopped asking once its request expired: a late Allow must not pair it.
+    if (entry == pending.end() || entry->second.state.kind != State::Kind::pending || expiredLocked(entry->second))
+        return;
     if (decision == Decision::deny) {
         entry->second.state = State::denied();
         return;
@@ -106,15 +126,9 @@ bool Pairing::expiredLocked(const Pending& entry) const {
     return now() - entry.at >= lifetime;
 }
 
-void Pairing::saveLocked() const {
-    if (!store) return;
+void Pairing::saveLocked() {
     // Replacing bad bytes keeps every token in the file even if an origin was not UTF-8.
-    std::string text = json(tokens).dump(-1, ' ', false, json::error_handler_t::replace);
-    try {
-        Files::writeAtomically(*store, text, 0600);
-    } catch (const std::exception&) {
-        // The tokens in memory stay valid for this run.
-    }
+    if (store) store->save(json(tokens).dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 namespace Origins {

@@ -1,4 +1,6 @@
 #pragma once
+#include "TrelkCore/StoreFile.h"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -39,6 +41,9 @@ public:
 
     enum class Decision { allow, deny };
 
+    // A flood of requests costs neither memory nor time: beyond this the oldest is dropped.
+    static constexpr size_t mostPending = 32;
+
     // Loads the tokens from store; an unreadable store starts with none. No store: memory only.
     explicit Pairing(std::optional<std::filesystem::path> store,
                      Clock now = std::chrono::steady_clock::now);
@@ -46,6 +51,9 @@ public:
     int count() const;
     Request request(const std::string& origin);
     State state(const std::string& id) const;
+    // How long the request may still be answered; none once it is answered, expired or dropped.
+    std::optional<std::chrono::duration<double>> timeLeft(const std::string& id) const;
+    // An answer to a request that is no longer pending is ignored.
     void answer(const std::string& id, Decision decision);
     bool valid(std::optional<std::string_view> token) const;
     void forgetAll();
@@ -55,9 +63,9 @@ public:
 
 private:
     bool expiredLocked(const Pending& entry) const;
-    void saveLocked() const;
+    void saveLocked();
 
-    const std::optional<std::filesystem::path> store;
+    std::optional<StoreFile> store;
     const Clock now;
     mutable std::mutex lock; // guards pending, tokens and lifetime
     std::map<std::string, Pending> pending;

@@ -85,14 +85,30 @@ TEST_F(PairingTest, AllowedAnswerIsReportedUntilAnotherRequestDropsIt) {
     EXPECT_TRUE(pairing.valid(state.value));
 }
 
-TEST_F(PairingTest, LateAnswerStillPairsWhileTheEntryIsKept) {
+TEST_F(PairingTest, AnAnswerAfterTheRequestExpiredIssuesNoToken) {
     Pairing pairing = makePairing();
     Pairing::Request made = pairing.request(page);
-    advance(200s);
-    EXPECT_EQ(pairing.state(made.id).kind, Kind::unknown);
+    advance(100s);
+    EXPECT_EQ(pairing.timeLeft(made.id), std::chrono::duration<double>(20s));
+    advance(20s);
+    EXPECT_EQ(pairing.timeLeft(made.id), std::nullopt);
     pairing.answer(made.id, Pairing::Decision::allow);
-    EXPECT_EQ(pairing.state(made.id).kind, Kind::allowed);
-    EXPECT_EQ(pairing.count(), 1);
+    EXPECT_EQ(pairing.state(made.id).kind, Kind::unknown);
+    EXPECT_EQ(pairing.count(), 0);
+}
+
+TEST_F(PairingTest, AFloodOfRequestsKeepsOnlyTheNewestPending) {
+    Pairing pairing = makePairing();
+    std::vector<Pairing::Request> made;
+    for (int i = 0; i < 10000; ++i) {
+        made.push_back(pairing.request(page));
+        time += 1ms; // each newer than the one before
+    }
+    size_t pendingCount = 0;
+    for (const Pairing::Request& request : made) pendingCount += pairing.state(request.id).kind == Kind::pending;
+    EXPECT_EQ(pendingCount, Pairing::mostPending);
+    EXPECT_EQ(pairing.state(made.back().id).kind, Kind::pending);
+    EXPECT_EQ(pairing.state(made.front().id).kind, Kind::unknown);
 }
 
 TEST_F(PairingTest, DeniedRequestStaysDeniedAndIssuesNoToken) {
@@ -199,6 +215,7 @@ TEST_F(PairingTest, BadStoreLoadsAsNoTokensAndIsLeftAloneUntilTheNextChange) {
         Pairing::Request made = pairing.request(page);
         pairing.answer(made.id, Pairing::Decision::allow);
         EXPECT_EQ(json::parse(readFile(store)).size(), 1u);
+        EXPECT_EQ(readFile(store.string() + ".unreadable"), content) << "kept aside, never lost";
     }
 }
 
