@@ -2,9 +2,9 @@
 
 #include "TrelkCore/Library/Library.h"
 
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/JSONField.h"
 #include "TrelkCore/Platform/Files.h"
-#include "TrelkCore/Platform/Text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -44,15 +44,6 @@ std::optional<std::vector<MediaKinds::Strip>> strips(const json* value, const fs
     return result;
 }
 
-std::optional<double> rateOfText(std::string_view text) {
-    std::vector<double> values;
-    for (std::string_view piece : Text::split(text, '/'))
-        if (std::optional<double> value = Text::parseDecimal(Text::trim(piece, " \t\r\n\v\f"))) values.push_back(*value);
-    if (values.size() == 1 && values[0] > 0) return values[0];
-    if (values.size() == 2 && values[0] > 0 && values[1] > 0) return values[0] / values[1];
-    return std::nullopt;
-}
-
 } // namespace
 
 namespace Library {
@@ -66,7 +57,7 @@ std::optional<double> rate(const json& value) {
         std::optional<int64_t> whole = integer(&value);
         return whole && *whole >= 1 ? std::optional(double(*whole)) : std::nullopt;
     }
-    if (value.is_string()) return rateOfText(value.get_ref<const std::string&>());
+    if (value.is_string()) return FrameRate::parse(value.get_ref<const std::string&>()).transform(&FrameRate::fps);
     return std::nullopt;
 }
 

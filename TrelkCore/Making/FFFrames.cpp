@@ -3,7 +3,7 @@
 #include "TrelkCore/Making/FFDecode.h"
 
 #include "TrelkCore/Error.h"
-#include "TrelkCore/Platform/Text.h"
+#include "TrelkCore/FrameRate.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,12 +27,13 @@ Process startDecoder(const std::filesystem::path& ffmpeg, const std::filesystem:
     }
 }
 
+bool whole(double number) { return number == std::floor(number) && number < 0x1p63; }
+
 // The frame rate as a fraction: "30000/1001" as it is, anything else in thousandths.
 std::pair<int64_t, int64_t> fraction(std::string_view fpsText, double fps) {
-    std::vector<int64_t> numbers;
-    for (std::string_view piece : Text::split(fpsText, '/'))
-        if (std::optional<int64_t> number = Text::parseInteger(piece)) numbers.push_back(*number);
-    if (numbers.size() == 2 && numbers[0] > 0 && numbers[1] > 0) return {numbers[0], numbers[1]};
+    std::optional<FrameRate> text = FrameRate::parse(fpsText);
+    if (text && text->denominator && whole(text->numerator) && whole(*text->denominator))
+        return {int64_t(text->numerator), int64_t(*text->denominator)};
     const double rate = std::isfinite(fps) ? std::clamp(fps, 1.0, 1e6) : 1.0;
     return {std::llround(rate * 1000), 1000};
 }

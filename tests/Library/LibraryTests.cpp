@@ -442,7 +442,6 @@ TEST(LibraryRate, ReadsPositiveNumbersAndFractionTexts) {
         {"24000 / 1001", 24000.0 / 1001.0},
         {"/25", 25.0}, // empty pieces are dropped
         {"25/", 25.0},
-        {"x/25", 25.0}, // so are pieces that are no number
         {"12.5", 12.5},
         {0, std::nullopt},
         {0.0, std::nullopt},
@@ -453,6 +452,7 @@ TEST(LibraryRate, ReadsPositiveNumbersAndFractionTexts) {
         {"0/1", std::nullopt},
         {"25/0", std::nullopt},
         {"1/2/3", std::nullopt},
+        {"x/25", std::nullopt}, // every piece must be a number
         {"abc", std::nullopt},
         {"25fps", std::nullopt},
         {"", std::nullopt},
