@@ -1,20 +1,19 @@
 #include "app/MakeCommand.h"
 
+#include "app/QuitSignals.h"
+
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Making/Making.h"
 #include "TrelkCore/Platform/Crypto.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -42,33 +41,6 @@ std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
     if (request.masters.empty()) return std::nullopt;
     return request;
 }
-
-// SIGINT and SIGTERM (blocked for the whole program) become a cancel of the making under way.
-class Interruption {
-public:
-    Interruption() : watcher([this] { watch(); }) {}
-    // Waits for the watcher, which looks for the end every 100 ms.
-    ~Interruption() {
-        over = true;
-        watcher.join();
-    }
-    bool happened() const { return interrupted; }
-
-private:
-    void watch() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        const timespec wait{0, 100'000'000};
-        while (!over)
-            if (sigtimedwait(&set, nullptr, &wait) > 0) interrupted = true;
-    }
-
-    std::atomic<bool> over = false;
-    std::atomic<bool> interrupted = false;
-    std::thread watcher;
-};
 
 std::string clock(double seconds) {
     const long whole = std::lround(std::max(seconds, 0.0));
@@ -104,14 +76,14 @@ private:
 // Makes one master in a hidden folder beside the results, so that a failure or a cancel leaves
 // no half-written file among them; returns the files moved into `into`.
 std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
-                              const Interruption& interruption) {
+                              const QuitSignals& quitSignals) {
     const fs::path work = into / (".trelk-make-" + Crypto::randomHex(4));
     const MasterInfo info = engine.probe(master);
     ProgressLine line(master.filename().string());
     try {
         Making::Made made = Making::video(
             engine, master, info, work, Making::Transfer::copy, AVEngine::encoderName,
-            [&](double fraction) { line.show(fraction, info.frames); }, [&] { return interruption.happened(); });
+            [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); });
         line.end();
         std::vector<fs::path> results;
         for (const std::string& file : made.files) {
@@ -133,12 +105,12 @@ std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs
 int makeCommand(const std::vector<std::string_view>& arguments) {
     std::optional<Request> request = parse(arguments);
     if (!request) return 2;
-    Interruption interruption;
+    QuitSignals quitSignals; // a quit cancels the making under way
     AVEngine engine;
     int status = 0;
     for (const fs::path& master : request->masters) {
         try {
-            for (const fs::path& made : makeOne(engine, master, request->into, interruption))
+            for (const fs::path& made : makeOne(engine, master, request->into, quitSignals))
                 std::printf("%s\n", made.c_str());
         } catch (const CancellationError&) {
             std::fprintf(stderr, "%s: cancelled\n", master.c_str());
