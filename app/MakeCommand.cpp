@@ -5,7 +5,6 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Making/Making.h"
-#include "TrelkCore/Platform/Crypto.h"
 
 #include <unistd.h>
 
@@ -63,7 +62,8 @@ public:
                      clock(left).c_str());
         std::fflush(stderr);
     }
-    void end() {
+    // Ends the line however the making ended.
+    ~ProgressLine() {
         if (shown) std::fputs("\n", stderr);
     }
 
@@ -73,31 +73,15 @@ private:
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-// Makes one master in a hidden folder beside the results, so that a failure or a cancel leaves
-// no half-written file among them; returns the files moved into `into`.
-std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
-                              const QuitSignals& quitSignals) {
-    const fs::path work = into / (".trelk-make-" + Crypto::randomHex(4));
+// The names of the files made of one master in `into`.
+std::vector<std::string> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
+                                 const QuitSignals& quitSignals) {
     const MasterInfo info = engine.probe(master);
     ProgressLine line(master.filename().string());
-    try {
-        Making::Made made = Making::video(
-            engine, master, info, work, Making::Transfer::copy, AVEngine::encoderName,
-            [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); });
-        line.end();
-        std::vector<fs::path> results;
-        for (const std::string& file : made.files) {
-            fs::rename(work / file, into / file);
-            results.push_back(into / file);
-        }
-        fs::remove_all(work);
-        return results;
-    } catch (...) {
-        line.end();
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
-        throw;
-    }
+    return Making::video(
+               engine, master, info, into, Making::Transfer::copy, AVEngine::encoderName,
+               [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); })
+        .files;
 }
 
 } // namespace
@@ -110,8 +94,8 @@ int makeCommand(const std::vector<std::string_view>& arguments) {
     int status = 0;
     for (const fs::path& master : request->masters) {
         try {
-            for (const fs::path& made : makeOne(engine, master, request->into, quitSignals))
-                std::printf("%s\n", made.c_str());
+            for (const std::string& made : makeOne(engine, master, request->into, quitSignals))
+                std::printf("%s\n", (request->into / made).c_str());
         } catch (const CancellationError&) {
             std::fprintf(stderr, "%s: cancelled\n", master.c_str());
             return 1;
