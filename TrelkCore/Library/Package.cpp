@@ -44,6 +44,13 @@ std::optional<std::vector<MediaKinds::Strip>> strips(const json* value, const fs
     return result;
 }
 
+std::optional<std::string> nameIn(const json* value) {
+    std::optional<std::string> name = string(value);
+    return name && !name->empty() ? name : std::nullopt;
+}
+
+std::optional<double> rateIn(const json* value) { return value ? Library::rate(*value) : std::nullopt; }
+
 } // namespace
 
 namespace Library {
@@ -77,11 +84,11 @@ std::optional<Package> package(const fs::path& manifest) {
     if (!wideFile) return std::nullopt;
     std::optional<std::vector<MediaKinds::Strip>> found = strips(member(top, "strips"), folder);
     if (!found) return std::nullopt;
-    // The writer keeps the package's name and frame rate with its master.
-    std::optional<std::string> name = string(member(*master, "name"));
-    const json* fps = member(*master, "fps");
-    return Package{name && !name->empty() ? *name : *wideFile, *wideFile, {*w, *h}, std::move(*found),
-                   fps ? rate(*fps) : std::nullopt};
+    // Name and frame rate are top-level keys; our writer keeps them with the master.
+    std::optional<std::string> name =
+        nameIn(member(top, "name")).or_else([&] { return nameIn(member(*master, "name")); });
+    std::optional<double> fps = rateIn(member(top, "fps")).or_else([&] { return rateIn(member(*master, "fps")); });
+    return Package{name.value_or(*wideFile), *wideFile, {*w, *h}, std::move(*found), fps};
 }
 
 bool webmAlpha(const fs::path& path) {

@@ -748,6 +748,30 @@ TEST_F(LibraryPackages, ANameThatIsNotTextFallsBackToTheWideFilesName) {
     }
 }
 
+TEST_F(LibraryPackages, NameAndFrameRateAreReadAtTheTopThenWithTheMaster) {
+    struct Case {
+        json top;
+        std::string name;
+        std::optional<double> fps;
+    };
+    const Case cases[] = {
+        {{{"name", "Top"}, {"fps", 25}}, "Top", 25.0},
+        {{{"name", "Top"}}, "Top", 30000.0 / 1001.0}, // each key on its own
+        {{{"fps", "25/1"}}, "Clip", 25.0},
+        {{{"name", ""}, {"fps", "fast"}}, "Clip", 30000.0 / 1001.0}, // not usable at the top
+    };
+    for (size_t index = 0; index < std::size(cases); ++index) {
+        SCOPED_TRACE(cases[index].top.dump());
+        json manifest = clipManifest();
+        manifest.merge_patch(cases[index].top);
+        const std::optional<Library::Package> package =
+            Library::package(putClip(temp / ("case " + std::to_string(index)), manifest));
+        ASSERT_TRUE(package);
+        EXPECT_EQ(package->name, cases[index].name);
+        EXPECT_EQ(package->fps, cases[index].fps);
+    }
+}
+
 TEST_F(LibraryPackages, AFrameRateThatCannotBeReadIsLeftOut) {
     putClip(library / "unreadable", clipManifestWith("fps", json("fast")));
     putClip(library / "absent", clipManifestWith("fps", std::nullopt));
