@@ -44,6 +44,7 @@ int usageError() {
 int serve(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QuitSignals quitSignals;
+    quitSignals.quitEventLoop(application);
     TerminalDesktop desktop(STDIN_FILENO, stdout, quitSignals.descriptor());
     TrelkModel model(desktop);
     QObject::connect(&model, &TrelkModel::serverReady, [&model] {
@@ -65,18 +66,11 @@ int scan(const std::filesystem::path& folder) {
 }
 
 int probe(const std::filesystem::path& master) {
-    try {
-        std::printf("%s\n", AVEngine().probe(master).json().dump().c_str());
-        return 0;
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-        return 1;
-    }
+    std::printf("%s\n", AVEngine().probe(master).json().dump().c_str());
+    return 0;
 }
 
-} // namespace
-
-int runCommandLine(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     if (arguments.empty()) return serve(argc, argv);
     std::string_view command = arguments.front();
@@ -99,4 +93,15 @@ int runCommandLine(int argc, char** argv) {
         }
     }
     return usageError();
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
 }

@@ -1,20 +1,18 @@
 #include "app/MakeCommand.h"
 
+#include "app/QuitSignals.h"
+
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Making/Making.h"
-#include "TrelkCore/Platform/Crypto.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -43,33 +41,6 @@ std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
     return request;
 }
 
-// SIGINT and SIGTERM (blocked for the whole program) become a cancel of the making under way.
-class Interruption {
-public:
-    Interruption() : watcher([this] { watch(); }) {}
-    // Waits for the watcher, which looks for the end every 100 ms.
-    ~Interruption() {
-        over = true;
-        watcher.join();
-    }
-    bool happened() const { return interrupted; }
-
-private:
-    void watch() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        const timespec wait{0, 100'000'000};
-        while (!over)
-            if (sigtimedwait(&set, nullptr, &wait) > 0) interrupted = true;
-    }
-
-    std::atomic<bool> over = false;
-    std::atomic<bool> interrupted = false;
-    std::thread watcher;
-};
-
 std::string clock(double seconds) {
     const long whole = std::lround(std::max(seconds, 0.0));
     char text[32];
@@ -91,7 +62,8 @@ public:
                      clock(left).c_str());
         std::fflush(stderr);
     }
-    void end() {
+    // Ends the line however the making ended.
+    ~ProgressLine() {
         if (shown) std::fputs("\n", stderr);
     }
 
@@ -101,31 +73,15 @@ private:
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-// Makes one master in a hidden folder beside the results, so that a failure or a cancel leaves
-// no half-written file among them; returns the files moved into `into`.
-std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
-                              const Interruption& interruption) {
-    const fs::path work = into / (".trelk-make-" + Crypto::randomHex(4));
+// The names of the files made of one master in `into`.
+std::vector<std::string> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
+                                 const QuitSignals& quitSignals) {
     const MasterInfo info = engine.probe(master);
     ProgressLine line(master.filename().string());
-    try {
-        Making::Made made = Making::video(
-            engine, master, info, work, Making::Transfer::copy, AVEngine::encoderName,
-            [&](double fraction) { line.show(fraction, info.frames); }, [&] { return interruption.happened(); });
-        line.end();
-        std::vector<fs::path> results;
-        for (const std::string& file : made.files) {
-            fs::rename(work / file, into / file);
-            results.push_back(into / file);
-        }
-        fs::remove_all(work);
-        return results;
-    } catch (...) {
-        line.end();
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
-        throw;
-    }
+    return Making::video(
+               engine, master, info, into, Making::Transfer::copy, AVEngine::encoderName,
+               [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); })
+        .files;
 }
 
 } // namespace
@@ -133,13 +89,13 @@ std::vector<fs::path> makeOne(AVEngine& engine, const fs::path& master, const fs
 int makeCommand(const std::vector<std::string_view>& arguments) {
     std::optional<Request> request = parse(arguments);
     if (!request) return 2;
-    Interruption interruption;
+    QuitSignals quitSignals; // a quit cancels the making under way
     AVEngine engine;
     int status = 0;
     for (const fs::path& master : request->masters) {
         try {
-            for (const fs::path& made : makeOne(engine, master, request->into, interruption))
-                std::printf("%s\n", made.c_str());
+            for (const std::string& made : makeOne(engine, master, request->into, quitSignals))
+                std::printf("%s\n", (request->into / made).c_str());
         } catch (const CancellationError&) {
             std::fprintf(stderr, "%s: cancelled\n", master.c_str());
             return 1;

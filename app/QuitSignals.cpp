@@ -3,10 +3,11 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 
 namespace {
@@ -26,16 +27,23 @@ void QuitSignals::block() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+QuitSignals::QuitSignals() {
     sigset_t set = quitSet();
-    fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "signalfd");
-    notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        signalfd_siginfo info;
-        while (::read(fd, &info, sizeof info) == ssize_t(sizeof info)) {}
+    fd = Files::Descriptor(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!fd) throw std::system_error(errno, std::generic_category(), "signalfd");
+}
+
+QuitSignals::~QuitSignals() = default;
+
+bool QuitSignals::happened() const {
+    pollfd watched{fd.get(), POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN);
+}
+
+void QuitSignals::quitEventLoop(QCoreApplication& application) {
+    notifier = std::make_unique<QSocketNotifier>(fd.get(), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &application, [this] {
+        notifier->setEnabled(false); // the signal stays pending: once is enough
         QCoreApplication::quit();
     });
 }
-
-QuitSignals::~QuitSignals() { ::close(fd); }

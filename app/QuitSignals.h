@@ -1,22 +1,34 @@
 #pragma once
-#include <QObject>
+#include "TrelkCore/Platform/Files.h"
 
+#include <memory>
+
+class QCoreApplication;
 class QSocketNotifier;
 
-// SIGINT and SIGTERM end the event loop cleanly instead of killing the process mid-write.
-// block() must run before any thread starts, so that every thread inherits the mask.
-class QuitSignals : public QObject {
-    Q_OBJECT
+// SIGINT and SIGTERM end a command cleanly instead of killing the process mid-write. block()
+// runs before any thread starts, so every thread inherits the mask and the signals only ever
+// arrive on this signalfd. It is never read: once a quit signal is pending it stays readable, so
+// every part of a command that looks (an event loop, a prompt, a making's cancel check, a thread
+// in poll()) learns of the same quit.
+class QuitSignals {
 public:
     static void block();
 
-    explicit QuitSignals(QObject* parent = nullptr);
-    ~QuitSignals() override;
+    // Throws std::system_error.
+    QuitSignals();
+    ~QuitSignals();
+    QuitSignals(const QuitSignals&) = delete;
+    QuitSignals& operator=(const QuitSignals&) = delete;
 
-    // Readable once a quit signal is pending: lets a blocking prompt give up in time.
-    int descriptor() const { return fd; }
+    // Readable from the first quit signal on.
+    int descriptor() const { return fd.get(); }
+    // Whether a quit signal has arrived; never blocks.
+    bool happened() const;
+    // From now on a quit signal quits application's event loop; the application outlives this.
+    void quitEventLoop(QCoreApplication& application);
 
 private:
-    int fd;
-    QSocketNotifier* notifier;
+    Files::Descriptor fd;
+    std::unique_ptr<QSocketNotifier> notifier; // after fd, so that it goes first
 };

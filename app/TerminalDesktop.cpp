@@ -1,5 +1,6 @@
 #include "app/TerminalDesktop.h"
 
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
 
 #include <poll.h>
@@ -48,8 +49,7 @@ TerminalDesktop::Line TerminalDesktop::readLine(std::string& line) {
         }
         if (interrupt >= 0 && (watched[1].revents & POLLIN)) return Line::ended;
         char bytes[4096];
-        ssize_t count = ::read(input, bytes, sizeof bytes);
-        if (count < 0 && errno == EINTR) continue;
+        ssize_t count = Files::readSome(input, bytes, sizeof bytes);
         if (count <= 0) {
             if (pending.empty()) return Line::ended;
             line = std::exchange(pending, {}); // a last line without its line break

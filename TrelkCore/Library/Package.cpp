@@ -2,9 +2,9 @@
 
 #include "TrelkCore/Library/Library.h"
 
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/JSONField.h"
 #include "TrelkCore/Platform/Files.h"
-#include "TrelkCore/Platform/Text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -44,14 +44,12 @@ std::optional<std::vector<MediaKinds::Strip>> strips(const json* value, const fs
     return result;
 }
 
-std::optional<double> rateOfText(std::string_view text) {
-    std::vector<double> values;
-    for (std::string_view piece : Text::split(text, '/'))
-        if (std::optional<double> value = Text::parseDecimal(Text::trim(piece, " \t\r\n\v\f"))) values.push_back(*value);
-    if (values.size() == 1 && values[0] > 0) return values[0];
-    if (values.size() == 2 && values[0] > 0 && values[1] > 0) return values[0] / values[1];
-    return std::nullopt;
+std::optional<std::string> nameIn(const json* value) {
+    std::optional<std::string> name = string(value);
+    return name && !name->empty() ? name : std::nullopt;
 }
+
+std::optional<double> rateIn(const json* value) { return value ? Library::rate(*value) : std::nullopt; }
 
 } // namespace
 
@@ -66,7 +64,7 @@ std::optional<double> rate(const json& value) {
         std::optional<int64_t> whole = integer(&value);
         return whole && *whole >= 1 ? std::optional(double(*whole)) : std::nullopt;
     }
-    if (value.is_string()) return rateOfText(value.get_ref<const std::string&>());
+    if (value.is_string()) return FrameRate::parse(value.get_ref<const std::string&>()).transform(&FrameRate::fps);
     return std::nullopt;
 }
 
@@ -86,11 +84,11 @@ std::optional<Package> package(const fs::path& manifest) {
     if (!wideFile) return std::nullopt;
     std::optional<std::vector<MediaKinds::Strip>> found = strips(member(top, "strips"), folder);
     if (!found) return std::nullopt;
-    // The writer keeps the package's name and frame rate with its master.
-    std::optional<std::string> name = string(member(*master, "name"));
-    const json* fps = member(*master, "fps");
-    return Package{name && !name->empty() ? *name : *wideFile, *wideFile, {*w, *h}, std::move(*found),
-                   fps ? rate(*fps) : std::nullopt};
+    // Name and frame rate are top-level keys; our writer keeps them with the master.
+    std::optional<std::string> name =
+        nameIn(member(top, "name")).or_else([&] { return nameIn(member(*master, "name")); });
+    std::optional<double> fps = rateIn(member(top, "fps")).or_else([&] { return rateIn(member(*master, "fps")); });
+    return Package{name.value_or(*wideFile), *wideFile, {*w, *h}, std::move(*found), fps};
 }
 
 bool webmAlpha(const fs::path& path) {

@@ -3,13 +3,11 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/FFDecode.h"
 #include "TrelkCore/Platform/ErrorText.h"
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Process.h"
 #include "TrelkCore/Platform/Text.h"
 
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -92,8 +90,7 @@ void readLines(int fd, Line&& line) {
     std::string pending;
     char piece[4096];
     while (true) {
-        ssize_t count = ::read(fd, piece, sizeof piece);
-        if (count < 0 && errno == EINTR) continue;
+        ssize_t count = Files::readSome(fd, piece, sizeof piece);
         if (count <= 0) return;
         pending.append(piece, size_t(count));
         size_t start = 0;

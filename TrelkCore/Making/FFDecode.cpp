@@ -1,6 +1,7 @@
 #include "TrelkCore/Making/FFDecode.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/JSONField.h"
 #include "TrelkCore/MediaKinds.h"
 #include "TrelkCore/Platform/Process.h"
@@ -79,17 +80,15 @@ struct Rate {
     std::string text;
 };
 
+// ffprobe writes its rates as fractions; "25/1" is kept as "25".
 std::optional<Rate> rate(const json* value) {
     if (!value || !value->is_string()) return std::nullopt;
-    const std::string& text = value->get_ref<const std::string&>();
-    std::vector<double> numbers;
-    for (std::string_view piece : Text::split(text, '/'))
-        if (std::optional<double> number = Text::parseDecimal(piece)) numbers.push_back(*number);
-    if (numbers.size() != 2 || numbers[0] <= 0 || numbers[1] <= 0) return std::nullopt;
-    const double fps = numbers[0] / numbers[1];
-    if (!std::isfinite(fps)) return std::nullopt;
-    if (numbers[1] == 1) return Rate{fps, std::to_string(int64_t(std::min(numbers[0], 1e15)))};
-    return Rate{fps, text};
+    const std::string_view text = Text::trim(value->get_ref<const std::string&>(), " \t\r\n\v\f");
+    std::optional<FrameRate> found = FrameRate::parse(text);
+    if (!found || !found->denominator) return std::nullopt;
+    if (*found->denominator == 1)
+        return Rate{found->fps(), std::to_string(int64_t(std::min(found->numerator, 1e15)))};
+    return Rate{found->fps(), std::string(text)};
 }
 
 // Seconds from a text; negative, endless or absurd durations do not read.

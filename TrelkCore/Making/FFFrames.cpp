@@ -3,10 +3,10 @@
 #include "TrelkCore/Making/FFDecode.h"
 
 #include "TrelkCore/Error.h"
-#include "TrelkCore/Platform/Text.h"
+#include "TrelkCore/FrameRate.h"
+#include "TrelkCore/Platform/Files.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -27,27 +27,15 @@ Process startDecoder(const std::filesystem::path& ffmpeg, const std::filesystem:
     }
 }
 
+bool whole(double number) { return number == std::floor(number) && number < 0x1p63; }
+
 // The frame rate as a fraction: "30000/1001" as it is, anything else in thousandths.
 std::pair<int64_t, int64_t> fraction(std::string_view fpsText, double fps) {
-    std::vector<int64_t> numbers;
-    for (std::string_view piece : Text::split(fpsText, '/'))
-        if (std::optional<int64_t> number = Text::parseInteger(piece)) numbers.push_back(*number);
-    if (numbers.size() == 2 && numbers[0] > 0 && numbers[1] > 0) return {numbers[0], numbers[1]};
+    std::optional<FrameRate> text = FrameRate::parse(fpsText);
+    if (text && text->denominator && whole(text->numerator) && whole(*text->denominator))
+        return {int64_t(text->numerator), int64_t(*text->denominator)};
     const double rate = std::isfinite(fps) ? std::clamp(fps, 1.0, 1e6) : 1.0;
     return {std::llround(rate * 1000), 1000};
-}
-
-// Reads until count bytes are in or the stream ends; returns how many arrived.
-size_t readFully(int fd, uint8_t* into, size_t count) {
-    size_t filled = 0;
-    while (filled < count) {
-        ssize_t got = ::read(fd, into + filled, count - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw std::system_error(errno, std::generic_category(), "read the decoder's pictures");
-        if (got == 0) break;
-        filled += size_t(got);
-    }
-    return filled;
 }
 
 void copyRows(const uint8_t* from, size_t width, size_t rows, uint8_t* to, size_t bytesPerRow) {
@@ -82,9 +70,11 @@ std::optional<FFFrames::Frame> FFFrames::next() {
     // When the picture's rows need no padding, its planes lie as the pipe sends them: read in place.
     const bool inPlace = picture->lumaBytesPerRow() == size_t(w);
     if (!inPlace) buffer.resize(size);
-    size_t arrived = readFully(process.output(), inPlace ? picture->luma() : buffer.data(), size);
+    ssize_t arrived = Files::readFully(process.output(), inPlace ? picture->luma() : buffer.data(), size);
+    if (arrived < 0) throw std::system_error(errno, std::generic_category(), "read the decoder's pictures");
     if (arrived == 0) return std::nullopt;
-    if (arrived < size) throw TrelkError("couldn't read the master: the decoder stopped part way through a frame");
+    if (size_t(arrived) < size)
+        throw TrelkError("couldn't read the master: the decoder stopped part way through a frame");
     if (!inPlace) {
         copyRows(buffer.data(), size_t(w), size_t(h), picture->luma(), picture->lumaBytesPerRow());
         copyRows(buffer.data() + size_t(w * h), size_t(w), size_t(h / 2), picture->chroma(),

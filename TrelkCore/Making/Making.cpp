@@ -4,9 +4,11 @@
 #include "TrelkCore/Making/AlphaEncode.h"
 #include "TrelkCore/Making/FFDecode.h"
 #include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Crypto.h"
 #include "TrelkCore/Platform/Files.h"
 
 #include <chrono>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -15,24 +17,61 @@ namespace {
 constexpr int64_t stripWidth = 1536;
 constexpr int64_t overlap = 128;
 
-void putAsItIs(const fs::path& master, const fs::path& target, Making::Transfer transfer) {
-    if (transfer == Making::Transfer::move) fs::rename(master, target);
-    else fs::copy_file(master, target, fs::copy_options::overwrite_existing);
-}
+// Where a making writes, hidden from the library and the folder watch; it goes when the making
+// ends, with whatever is left in it: half-made files, the engine's scratch files.
+class WorkFolder {
+public:
+    explicit WorkFolder(const fs::path& into) : path(into / (".trelk-make-" + Crypto::randomHex(4))) {
+        // A folder of that name is another making's: never share it.
+        if (!fs::create_directory(path))
+            throw std::system_error(std::make_error_code(std::errc::file_exists), "create " + path.string());
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
 
-// What the engine leaves of its scratch files.
-void removeScratch(const fs::path& folder) {
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
-        if (entry->path().filename().string().find(".sb-") != std::string::npos) {
-            std::error_code ignored;
-            fs::remove_all(entry->path(), ignored);
-        }
+    const fs::path path;
+};
+
+void putAsItIs(const fs::path& master, const fs::path& into, Making::Transfer transfer) {
+    const fs::path name = master.filename();
+    // A move is one step: nothing half-made to hide, and the master never waits in a hidden folder.
+    if (transfer == Making::Transfer::move) {
+        fs::rename(master, into / name);
+        return;
+    }
+    const WorkFolder work(into);
+    fs::copy_file(master, work.path / name);
+    fs::rename(work.path / name, into / name);
 }
 
 int64_t sizeOf(const fs::path& file) {
     std::optional<Files::Facts> facts = Files::facts(file);
     return facts ? facts->size : 0;
+}
+
+// The ladder's files and a package's manifest, made in `work`.
+Making::Made makeLadder(LadderEngine& engine, const fs::path& master, const MasterInfo& info, const fs::path& work,
+                    std::string_view encoder, const LadderEngine::Progress& progress,
+                    const LadderEngine::Cancelled& cancelled) {
+    const std::string name = master.filename().string();
+    const bool alpha = info.alpha && FFDecode::canAlpha();
+    const LadderPlan plan = LadderPlan::plan(Ladder::base(name), info.w, info.h, stripWidth, overlap,
+                                             alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
+    engine.make(master, info, plan, work, progress, cancelled);
+    Making::Made made{info, plan.files(), plan.file};
+    if (!plan.isPackage()) return made;
+    const std::string manifest = plan.manifestData(
+        name, info, [&](const std::string& file) { return sizeOf(work / file); },
+        plan.alpha ? AlphaEncode::encoderName : encoder, std::chrono::system_clock::now());
+    if (manifest.empty()) throw TrelkError("couldn't write the package manifest");
+    Files::writeAtomically(work / plan.manifest(), manifest, 0644);
+    made.files.push_back(plan.manifest());
+    made.madeFile = plan.manifest();
+    return made;
 }
 
 } // namespace
@@ -42,32 +81,16 @@ namespace Making {
 Made video(LadderEngine& engine, const fs::path& master, const MasterInfo& info, const fs::path& into,
            Transfer transfer, std::string_view encoder, const LadderEngine::Progress& progress,
            const LadderEngine::Cancelled& cancelled) {
-    const std::string name = master.filename().string();
-    Made made{info, {}, {}};
     Files::createFolders(into);
-    if (Ladder::usableAsIs(made.info, MediaKinds::extension(master))) {
-        putAsItIs(master, into / name, transfer);
-        made.files = {name};
-        made.madeFile = name;
-        return made;
+    if (Ladder::usableAsIs(info, MediaKinds::extension(master))) {
+        putAsItIs(master, into, transfer);
+        const std::string name = master.filename().string();
+        return Made{info, {name}, name};
     }
-    const bool alpha = made.info.alpha && FFDecode::canAlpha();
-    const LadderPlan plan = LadderPlan::plan(Ladder::base(name), made.info.w, made.info.h, stripWidth, overlap,
-                                             alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
-    engine.make(master, made.info, plan, into, progress, cancelled);
-    removeScratch(into);
-    made.files = plan.files();
-    if (!plan.isPackage()) {
-        made.madeFile = plan.file;
-        return made;
-    }
-    const std::string manifest = plan.manifestData(
-        name, made.info, [&](const std::string& file) { return sizeOf(into / file); },
-        plan.alpha ? AlphaEncode::encoderName : encoder, std::chrono::system_clock::now());
-    if (manifest.empty()) throw TrelkError("couldn't write the package manifest");
-    Files::writeAtomically(into / plan.manifest(), manifest, 0644);
-    made.files.push_back(plan.manifest());
-    made.madeFile = plan.manifest();
+    const WorkFolder work(into);
+    Made made = makeLadder(engine, master, info, work.path, encoder, progress, cancelled);
+    // One by one, the manifest last: a package is listed only once it is whole.
+    for (const std::string& file : made.files) fs::rename(work.path / file, into / file);
     return made;
 }
 

@@ -6,20 +6,23 @@
 #include <string_view>
 #include <vector>
 
-// The renditions of one video master, made the way the job queue makes them.
+// The renditions of one video master, made the way the job queue makes them: in a hidden work
+// folder inside the target folder, each finished file then moved into place.
 namespace Making {
 
 struct Made {
     MasterInfo info;
-    std::vector<std::string> files; // in the folder: the rendition, or the wide file, strips and manifest
+    std::vector<std::string> files; // in the target folder: the rendition, or the wide file, strips and manifest
     std::string madeFile;           // the one file that stands for them: the rendition or the manifest
 };
 
 enum class Transfer { copy, move };
 
 // Puts the probed master in `into` as it is when it can be used so (copied or moved), else plans
-// its ladder, has the engine make it and writes a package's manifest naming `encoder`.
-// Throws TrelkError, CancellationError or the engine's own error; files already made stay.
+// its ladder, has the engine make it and writes a package's manifest naming `encoder`. What is
+// made is moved into `into` one file at a time, the manifest last, so that a failure or a cancel
+// leaves no half-made file there and a kill leaves each finished file in place.
+// Throws TrelkError, CancellationError or the engine's own error; files already in place stay.
 Made video(LadderEngine& engine, const std::filesystem::path& master, const MasterInfo& info,
            const std::filesystem::path& into, Transfer transfer, std::string_view encoder,
            const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled);

@@ -1,10 +1,7 @@
 #include "TrelkCore/Platform/ErrorText.h"
 
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
-
-#include <unistd.h>
-
-#include <cerrno>
 
 ErrorText::ErrorText(int fd) : reader([this, fd] { collect(fd); }) {}
 
@@ -17,8 +14,7 @@ void ErrorText::finish() {
 void ErrorText::collect(int fd) {
     char piece[4096];
     while (true) {
-        ssize_t count = ::read(fd, piece, sizeof piece);
-        if (count < 0 && errno == EINTR) continue;
+        ssize_t count = Files::readSome(fd, piece, sizeof piece);
         if (count <= 0) return;
         std::lock_guard guard(lock);
         if (text.size() < kept) text.append(piece, size_t(count));

@@ -122,6 +122,24 @@ void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) 
     syncFolder(folder);
 }
 
+ssize_t readSome(int fd, void* buffer, size_t size) {
+    while (true) {
+        ssize_t count = ::read(fd, buffer, size);
+        if (count >= 0 || errno != EINTR) return count;
+    }
+}
+
+ssize_t readFully(int fd, void* buffer, size_t size) {
+    size_t filled = 0;
+    while (filled < size) {
+        ssize_t count = readSome(fd, static_cast<char*>(buffer) + filled, size - filled);
+        if (count < 0) return -1;
+        if (count == 0) break;
+        filled += size_t(count);
+    }
+    return ssize_t(filled);
+}
+
 std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info;
@@ -130,11 +148,8 @@ std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
     std::string bytes;
     char piece[65536];
     while (true) {
-        ssize_t count = ::read(fd.get(), piece, sizeof piece);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
+        ssize_t count = readSome(fd.get(), piece, sizeof piece);
+        if (count < 0) return std::nullopt;
         if (count == 0) return bytes;
         bytes.append(piece, size_t(count));
         if (int64_t(bytes.size()) > maxBytes) return std::nullopt; // grew while being read
@@ -145,15 +160,9 @@ std::optional<std::string> readStart(const fs::path& path, size_t count) {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
     std::string bytes(count, '\0');
-    size_t filled = 0;
-    while (filled < count) {
-        ssize_t got = ::read(fd.get(), bytes.data() + filled, count - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return std::nullopt;
-        if (got == 0) break;
-        filled += size_t(got);
-    }
-    bytes.resize(filled);
+    ssize_t filled = readFully(fd.get(), bytes.data(), count);
+    if (filled < 0) return std::nullopt;
+    bytes.resize(size_t(filled));
     return bytes;
 }
 

@@ -55,6 +55,12 @@ void createFolders(const std::filesystem::path& folder);
 // Creates missing parent folders first. Throws std::system_error.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
+// read(2), tried again when a signal interrupts it: the count read, 0 at the end, or -1 (errno says why).
+ssize_t readSome(int fd, void* buffer, size_t size);
+
+// Reads until size bytes are in or the stream ends: the count that arrived, or -1 (errno says why).
+ssize_t readFully(int fd, void* buffer, size_t size);
+
 // The whole file, or none when it cannot be read or is larger than maxBytes.
 std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBytes);
 

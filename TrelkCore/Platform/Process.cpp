@@ -98,8 +98,7 @@ std::string Process::readOutput() {
     std::string all;
     char piece[65536];
     while (true) {
-        ssize_t count = ::read(outputPipe.get(), piece, sizeof piece);
-        if (count < 0 && errno == EINTR) continue;
+        ssize_t count = Files::readSome(outputPipe.get(), piece, sizeof piece);
         if (count <= 0) return all;
         all.append(piece, size_t(count));
     }

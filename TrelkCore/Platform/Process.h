@@ -37,8 +37,6 @@ public:
     int error() const { return errorPipe.get(); }
     // Everything the program writes on its standard output, until it closes it.
     std::string readOutput();
-    void closeOutput() { outputPipe.reset(); }
-    void closeError() { errorPipe.reset(); }
 
     // Waits for the program to end; the same answer on later calls.
     Exit wait();

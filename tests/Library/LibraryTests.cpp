@@ -432,7 +432,6 @@ TEST(LibraryRate, ReadsPositiveNumbersAndFractionTexts) {
         {"24000 / 1001", 24000.0 / 1001.0},
         {"/25", 25.0}, // empty pieces are dropped
         {"25/", 25.0},
-        {"x/25", 25.0}, // so are pieces that are no number
         {"12.5", 12.5},
         {0, std::nullopt},
         {0.0, std::nullopt},
@@ -443,6 +442,7 @@ TEST(LibraryRate, ReadsPositiveNumbersAndFractionTexts) {
         {"0/1", std::nullopt},
         {"25/0", std::nullopt},
         {"1/2/3", std::nullopt},
+        {"x/25", std::nullopt}, // every piece must be a number
         {"abc", std::nullopt},
         {"25fps", std::nullopt},
         {"", std::nullopt},
@@ -735,6 +735,30 @@ TEST_F(LibraryPackages, ANameThatIsNotTextFallsBackToTheWideFilesName) {
         const fs::path folder = temp / ("case " + std::to_string(index));
         putClip(folder, clipManifestWith("name", cases[index]));
         EXPECT_EQ(namesOf(Library::scan(folder)), Names{wideName});
+    }
+}
+
+TEST_F(LibraryPackages, NameAndFrameRateAreReadAtTheTopThenWithTheMaster) {
+    struct Case {
+        json top;
+        std::string name;
+        std::optional<double> fps;
+    };
+    const Case cases[] = {
+        {{{"name", "Top"}, {"fps", 25}}, "Top", 25.0},
+        {{{"name", "Top"}}, "Top", 30000.0 / 1001.0}, // each key on its own
+        {{{"fps", "25/1"}}, "Clip", 25.0},
+        {{{"name", ""}, {"fps", "fast"}}, "Clip", 30000.0 / 1001.0}, // not usable at the top
+    };
+    for (size_t index = 0; index < std::size(cases); ++index) {
+        SCOPED_TRACE(cases[index].top.dump());
+        json manifest = clipManifest();
+        manifest.merge_patch(cases[index].top);
+        const std::optional<Library::Package> package =
+            Library::package(putClip(temp / ("case " + std::to_string(index)), manifest));
+        ASSERT_TRUE(package);
+        EXPECT_EQ(package->name, cases[index].name);
+        EXPECT_EQ(package->fps, cases[index].fps);
     }
 }
 

@@ -78,7 +78,7 @@ TEST(FFDecodeInfo, TakesTheAverageRateThenTheRealRateThenThirty) {
         {"0/0", "0/0", 30, "30"},
         {"1/0", "abc", 30, "30"},
         {"-25/1", "25/-1", 30, "30"},
-        {"0/25", " 25/1", 30, "30"},
+        {"0/25", " 25 / 1 ", 25, "25"}, // white space around the pieces is allowed
         {"25/1x", "", 30, "30"},
         {"1e400/1", "nan/1", 30, "30"},
         {nullptr, nullptr, 30, "30"},

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <set>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -20,8 +22,8 @@ public:
     void make(const fs::path&, const MasterInfo&, const LadderPlan& plan, const fs::path& into, const Progress& progress,
               const Cancelled& cancelled) override {
         planned = plan;
-        if (cancelled()) throw CancellationError();
         writeFile(into / plan.file, "main");
+        if (cancelled()) throw CancellationError(); // with one file made
         for (const LadderPlan::Strip& strip : plan.strips) writeFile(into / strip.file, "strip");
         writeFile(into / "clip.sb-scratch", "left over");
         progress(0.5);
@@ -93,12 +95,16 @@ TEST_F(MakingTest, AWideMasterBecomesAPackageWithItsManifest) {
     EXPECT_EQ(manifest.at("master").at("name"), "clip.mov");
     EXPECT_EQ(manifest.at("wide").at("bytes"), 4);
     EXPECT_TRUE(Library::package(folder / "out" / "clip.vorlane.json")) << "the library reads it back";
+    std::set<std::string> inPlace;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder / "out"))
+        inPlace.insert(entry.path().filename());
+    EXPECT_EQ(inPlace, std::set<std::string>(made.files.begin(), made.files.end())) << "and no work folder";
 }
 
-TEST_F(MakingTest, ACancelIsPassedOnAndWritesNoManifest) {
+TEST_F(MakingTest, ACancelIsPassedOnAndLeavesNothing) {
     PlanWriter engine(h264(7680, 1080));
     EXPECT_THROW(make(engine, Making::Transfer::copy, [] { return true; }), CancellationError);
-    EXPECT_FALSE(fs::exists(folder / "out" / "clip.vorlane.json"));
+    EXPECT_TRUE(fs::is_empty(folder / "out")) << "no work folder, no half-made file, no manifest";
 }
 
 } // namespace

@@ -69,8 +69,7 @@ std::optional<std::string> Child::readLine() {
             return line;
         }
         char bytes[4096];
-        ssize_t count = ::read(output.get(), bytes, sizeof bytes);
-        if (count < 0 && errno == EINTR) continue;
+        ssize_t count = Files::readSome(output.get(), bytes, sizeof bytes);
         if (count <= 0) return std::nullopt;
         pending.append(bytes, size_t(count));
     }
@@ -80,7 +79,7 @@ std::string Child::readAll() {
     std::string all = std::exchange(pending, {});
     char bytes[4096];
     ssize_t count;
-    while ((count = ::read(output.get(), bytes, sizeof bytes)) > 0) all.append(bytes, size_t(count));
+    while ((count = Files::readSome(output.get(), bytes, sizeof bytes)) > 0) all.append(bytes, size_t(count));
     return all;
 }
 

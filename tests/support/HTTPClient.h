@@ -18,7 +18,6 @@ public:
     std::string receiveAll();
     // Up to count bytes; fewer only when the connection ends.
     std::string receive(size_t count);
-    void close() { fd.reset(); }
     int descriptor() const { return fd.get(); }
 
 private:

@@ -1,0 +1,16 @@
+#pragma once
+#include <optional>
+#include <string_view>
+
+// A frame rate as manifests and the FFmpeg programs write it: a number ("25", "29.97") or a
+// fraction ("30000/1001").
+struct FrameRate {
+    double numerator;
+    std::optional<double> denominator; // none when written as one number
+
+    // White space around the pieces is allowed and empty pieces are left out ("25/" is 25); none
+    // unless there are one or two pieces, each a positive number, and the rate is finite.
+    static std::optional<FrameRate> parse(std::string_view text);
+
+    double fps() const { return denominator ? numerator / *denominator : numerator; }
+};
