@@ -140,7 +140,7 @@ std::optional<fs::path> probePath() {
 
 bool handles(std::string_view codec) {
     std::string_view trimmed = Text::trim(codec, " \t\r\n\v\f");
-    if (!codecs.contains(trimmed) && !trimmed.starts_with("ff:")) return false;
+    if (!codecs.contains(trimmed) && !trimmed.starts_with(MasterInfo::ffPrefix)) return false;
     return path().has_value();
 }
 
@@ -187,7 +187,8 @@ MasterInfo info(std::string_view probeOutput) {
                         .value_or(0);
     info.frames = frameCount(member(stream, "nb_frames")).value_or(std::llround(std::min(info.fps * info.duration, 1e15)));
     const json* name = member(stream, "codec_name");
-    info.codec = "ff:" + (name && name->is_string() ? name->get<std::string>() : std::string("video"));
+    const std::string codec = name && name->is_string() ? name->get<std::string>() : "video";
+    info.codec = std::string(MasterInfo::ffPrefix) + codec;
     info.audio = std::ranges::any_of(*streams, [](const json& s) { return isString(member(s, "codec_type"), "audio"); });
     info.color = MasterInfo::Color::bt709();
     info.alpha = hasAlpha(stream);
