@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <utility>
@@ -13,7 +14,18 @@
 TerminalDesktop::TerminalDesktop(int input, std::FILE* output, int interrupt)
     : input(input), output(output), interrupt(interrupt) {}
 
-size_t TerminalDesktop::alert(const Alert& alert) {
+namespace {
+
+// What poll waits: until the time, rounded up so that it never wakes just before it; none is -1.
+int millisecondsUntil(std::optional<std::chrono::steady_clock::time_point> until) {
+    if (!until) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+    return int(std::clamp<int64_t>(left.count(), 0, 1'000'000));
+}
+
+} // namespace
+
+std::optional<size_t> TerminalDesktop::alert(const Alert& alert) {
     const std::vector<std::string> buttons = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
     std::fprintf(output, "%s\n", alert.message.c_str());
     if (!alert.informative.empty()) std::fprintf(output, "%s\n", alert.informative.c_str());
@@ -22,9 +34,11 @@ size_t TerminalDesktop::alert(const Alert& alert) {
         std::fprintf(output, "choose 1–%zu [1]: ", buttons.size());
         std::fflush(output);
         std::string line;
-        if (readLine(line) == Line::ended) {
-            std::fprintf(output, "\n");
+        const Line read = readLine(line, alert.until);
+        if (read != Line::read) {
+            std::fprintf(output, read == Line::withdrawn ? "\nNo answer is needed any more.\n" : "\n");
             std::fflush(output);
+            if (read == Line::withdrawn) return std::nullopt;
             return buttons.size() - 1;
         }
         std::string_view answer = Text::trim(line, " \t\r");
@@ -35,7 +49,8 @@ size_t TerminalDesktop::alert(const Alert& alert) {
     }
 }
 
-TerminalDesktop::Line TerminalDesktop::readLine(std::string& line) {
+TerminalDesktop::Line TerminalDesktop::readLine(std::string& line,
+                                                std::optional<std::chrono::steady_clock::time_point> until) {
     while (true) {
         if (size_t end = pending.find('\n'); end != std::string::npos) {
             line = pending.substr(0, end);
@@ -43,10 +58,12 @@ TerminalDesktop::Line TerminalDesktop::readLine(std::string& line) {
             return Line::read;
         }
         pollfd watched[2] = {{input, POLLIN, 0}, {interrupt, POLLIN, 0}};
-        if (::poll(watched, interrupt >= 0 ? 2 : 1, -1) < 0) {
+        const int ready = ::poll(watched, interrupt >= 0 ? 2 : 1, millisecondsUntil(until));
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return Line::ended;
         }
+        if (ready == 0) return Line::withdrawn;
         if (interrupt >= 0 && (watched[1].revents & POLLIN)) return Line::ended;
         char bytes[4096];
         ssize_t count = Files::readSome(input, bytes, sizeof bytes);

@@ -6,18 +6,18 @@
 
 // Dialogs asked on the terminal, for the service without windows: the alert prints its texts and
 // numbered buttons and reads one line. A number picks that button, an empty line the first, the
-// end of the input (or an interruption) the last.
+// end of the input (or an interruption) the last. An alert withdrawn says so on its own line.
 class TerminalDesktop : public Desktop {
 public:
     // input is read line by line; the alert gives up as soon as interrupt becomes readable.
     TerminalDesktop(int input, std::FILE* output, int interrupt = -1);
 
     void activate() override {}
-    size_t alert(const Alert& alert) override;
+    std::optional<size_t> alert(const Alert& alert) override;
 
 private:
-    enum class Line { read, ended };
-    Line readLine(std::string& line);
+    enum class Line { read, ended, withdrawn };
+    Line readLine(std::string& line, std::optional<std::chrono::steady_clock::time_point> until);
 
     int input;
     std::FILE* output;

@@ -1,11 +1,13 @@
 #pragma once
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/Router.h"
+#include "TrelkCore/Error.h"
 #include "TrelkCore/Service/Server.h"
 
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -38,12 +40,23 @@ signals:
     void changed();
 
 private:
-    void askToPair(const std::string& id, const std::string& code, const std::string& origin);
+    struct PairAsk {
+        std::string id;
+        std::string code;
+        std::string origin;
+    };
+    void queuePairAsk(PairAsk ask);
+    void askToPair();
+    std::optional<PairAsk> nextPairAsk();
+    void showPairingDialog(const PairAsk& ask);
 
     Desktop& desktop;
     std::optional<uint16_t> listeningPort;
     int pairedCount = 0;
     Pairing pairing;
+    // Filled on the server's thread, emptied by the one pairing dialog at a time.
+    LockedBox<std::deque<PairAsk>> pairAsks;
+    bool askingToPair = false;
     Router router;
     Server server; // last, so that it stops before what it calls goes away
 };

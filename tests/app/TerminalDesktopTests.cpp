@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace {
@@ -12,7 +14,8 @@ namespace {
 // The alert reading the given input from a pipe; what it printed is kept in a memory stream.
 class TerminalAlert : public testing::Test {
 protected:
-    size_t ask(const std::string& input, bool closeInput = true) {
+    std::optional<size_t> ask(const std::string& input, bool closeInput = true,
+                              std::optional<std::chrono::steady_clock::time_point> until = std::nullopt) {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         EXPECT_EQ(::write(fds[1], input.data(), input.size()), ssize_t(input.size()));
@@ -22,7 +25,8 @@ protected:
         size_t size = 0;
         std::FILE* output = open_memstream(&text, &size);
         TerminalDesktop desktop(fds[0], output, interrupt);
-        size_t chosen = desktop.alert({"Allow VorlaneWeb to use your library?", "Code 0042", {"Allow", "Don't Allow"}});
+        std::optional<size_t> chosen =
+            desktop.alert({"Allow VorlaneWeb to use your library?", "Code 0042", {"Allow", "Don't Allow"}, until});
         std::fclose(output);
         printed.assign(text, size);
         std::free(text);
@@ -71,6 +75,12 @@ TEST_F(TerminalAlert, InterruptionGivesUpWithTheLast) {
     EXPECT_EQ(ask("", false), 1u); // the input stays open: only the interruption ends the wait
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+TEST_F(TerminalAlert, AnAlertPastItsTimeIsWithdrawnUnanswered) {
+    EXPECT_EQ(ask("", false, std::chrono::steady_clock::now() + std::chrono::milliseconds(30)), std::nullopt);
+    EXPECT_TRUE(printed.ends_with("\nNo answer is needed any more.\n")) << printed;
+    EXPECT_EQ(ask("2\n", false, std::chrono::steady_clock::now() + std::chrono::hours(1)), 1u) << "answered in time";
 }
 
 TEST_F(TerminalAlert, AlertWithoutButtonsHasOneDefault) {

@@ -10,22 +10,33 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace {
 
-// The user: answers every alert with the same button and remembers what it was shown.
+// The user: answers every alert with the same button and remembers what it was shown; while an
+// alert is open, whileOpen runs, as the event loop of a modal dialog would.
 class ScriptedUser : public Desktop {
 public:
     void activate() override { ++activations; }
-    size_t alert(const Alert& alert) override {
+    std::optional<size_t> alert(const Alert& alert) override {
         alerts.push_back(alert);
+        ++open;
+        mostOpen = std::max(mostOpen, open);
+        if (whileOpen) std::exchange(whileOpen, {})();
+        --open;
         return choice;
     }
 
     size_t choice = 0;
     int activations = 0;
     std::vector<Alert> alerts;
+    std::function<void()> whileOpen;
+    int open = 0;
+    int mostOpen = 0;
 };
 
 class TrelkModelTest : public testing::Test {
@@ -88,6 +99,28 @@ TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
     askToPair(port);
     ASSERT_TRUE(runUntil([&] { return model.paired() == 2; }));
     EXPECT_EQ(model.status(), "Linked · 2 browsers");
+}
+
+TEST_F(TrelkModelTest, AFloodOfPairRequestsShowsOneDialogAtATimeForTheNewestOnly) {
+    uint16_t port = freePort();
+    TrelkModel model(user, setup({port}));
+    ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+    askToPair(port);
+    std::string lastCode;
+    user.whileOpen = [&] {
+        for (int i = 0; i < 10000; ++i) {
+            askToPair(port);
+            if (i % 100 == 0) QCoreApplication::processEvents();
+        }
+        lastCode = code;
+        QCoreApplication::processEvents();
+    };
+    // The first request was dropped by the flood while its dialog was open: its Allow pairs nothing.
+    ASSERT_TRUE(runUntil([&] { return model.paired() == int(Pairing::mostPending); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(user.mostOpen, 1);
+    EXPECT_EQ(user.alerts.size(), 1 + Pairing::mostPending) << "only the requests still pending are asked about";
+    EXPECT_NE(user.alerts.back().informative.find("Code " + lastCode), std::string::npos);
 }
 
 TEST_F(TrelkModelTest, RefusedPairingAddsNoBrowserAndTokensOutliveARestart) {
