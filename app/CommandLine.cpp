@@ -59,6 +59,8 @@ int serve(int argc, char** argv) {
 
 // The listing the browser gets, on one line.
 int scan(const std::filesystem::path& folder) {
+    QuitSignals quitSignals;
+    quitSignals.endProcessOnQuit();
     nlohmann::json listing = nlohmann::json::array();
     for (const Asset& asset : Library::scan(folder)) listing.push_back(asset.json());
     std::printf("%s\n", listing.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -66,6 +68,8 @@ int scan(const std::filesystem::path& folder) {
 }
 
 int probe(const std::filesystem::path& master) {
+    QuitSignals quitSignals;
+    quitSignals.endProcessOnQuit();
     std::printf("%s\n", AVEngine().probe(master).json().dump().c_str());
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "TrelkCore/Platform/Files.h"
 
 #include <memory>
+#include <thread>
 
 class QCoreApplication;
 class QSocketNotifier;
@@ -27,8 +28,13 @@ public:
     bool happened() const;
     // From now on a quit signal quits application's event loop; the application outlives this.
     void quitEventLoop(QCoreApplication& application);
+    // For commands that write nothing: from now on a quit signal ends the process as it would
+    // have without the mask, whatever the command is waiting for.
+    void endProcessOnQuit();
 
 private:
     Files::Descriptor fd;
     std::unique_ptr<QSocketNotifier> notifier; // after fd, so that it goes first
+    Files::Descriptor stopWatching;
+    std::thread watcher;
 };

@@ -114,9 +114,18 @@ void makeOnPlatform(const fs::path& master, const MasterInfo& info, const Ladder
     }
 }
 
+// Both readers would wait on a named pipe or a device for bytes that may never come.
+void requireRegular(const fs::path& master) {
+    std::error_code error;
+    const fs::file_type type = fs::status(master, error).type();
+    if (type == fs::file_type::not_found || type == fs::file_type::directory || type == fs::file_type::regular) return;
+    throw TrelkError("couldn't read the master: not a regular file");
+}
+
 } // namespace
 
 MasterInfo AVEngine::probe(const fs::path& master) {
+    requireRegular(master);
     if (MediaKinds::isFFContainer(master)) return FFDecode::probe(master);
     try {
         return avProbe(master);
@@ -164,6 +173,7 @@ std::string AVEngine::fourcc(uint32_t code) {
 
 void AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
                     const Progress& progress, const Cancelled& cancelled) {
+    requireRegular(master);
     if (plan.alpha) return AlphaEncode::make(master, info, plan, into, progress, cancelled);
     if (info.probedByFFmpeg()) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);
     makeOnPlatform(master, info, plan, into, progress, cancelled);

@@ -140,11 +140,24 @@ ssize_t readFully(int fd, void* buffer, size_t size) {
     return ssize_t(filled);
 }
 
-std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+Descriptor openRegular(const fs::path& path) {
+    // Without O_NONBLOCK the open of a named pipe waits for a writer that may never come.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info;
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    if (info.st_size > maxBytes) return std::nullopt;
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool isRegular(const fs::path& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
+    Descriptor fd = openRegular(path);
+    struct stat info;
+    if (!fd || ::fstat(fd.get(), &info) != 0 || info.st_size > maxBytes) return std::nullopt;
     std::string bytes;
     char piece[65536];
     while (true) {
@@ -157,7 +170,7 @@ std::optional<std::string> read(const fs::path& path, int64_t maxBytes) {
 }
 
 std::optional<std::string> readStart(const fs::path& path, size_t count) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor fd = openRegular(path);
     if (!fd) return std::nullopt;
     std::string bytes(count, '\0');
     ssize_t filled = readFully(fd.get(), bytes.data(), count);

@@ -61,10 +61,16 @@ ssize_t readSome(int fd, void* buffer, size_t size);
 // Reads until size bytes are in or the stream ends: the count that arrived, or -1 (errno says why).
 ssize_t readFully(int fd, void* buffer, size_t size);
 
+// The file opened for reading, or none when it cannot be or is not a regular file: a named pipe
+// or a device is never waited for.
+Descriptor openRegular(const std::filesystem::path& path);
+// Whether path leads to a regular file, following symbolic links.
+bool isRegular(const std::filesystem::path& path);
+
 // The whole file, or none when it cannot be read or is larger than maxBytes.
 std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBytes);
 
-// At most the first count bytes of a file; none when it cannot be read.
+// At most the first count bytes of a regular file; none when it cannot be read.
 std::optional<std::string> readStart(const std::filesystem::path& path, size_t count);
 
 // Size and content-modification time of a regular file; none for anything else, symbolic links

@@ -1,6 +1,5 @@
 #include "TrelkCore/Service/Connection.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,7 +89,7 @@ void Connection::onHeadSent(const asio::error_code& error) {
     }
     const HTTPResponse::File& body = std::get<HTTPResponse::File>(reply->body);
     // The head is out already: a file that cannot be opened leaves the reply short.
-    file = Files::Descriptor(::open(body.path.c_str(), O_RDONLY | O_CLOEXEC));
+    file = Files::openRegular(body.path);
     if (!file) return cancel();
     pumpFile(body.lower, reply->length());
 }

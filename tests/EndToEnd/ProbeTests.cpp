@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 using nlohmann::json;
 
 namespace {
@@ -39,6 +41,15 @@ TEST(Probe, FailureIsItsMessageAndExitStatusOne) {
     Child child(TRELK_PROGRAM, {"probe", (folder / "notes.mov").string()});
     child.closeInput();
     EXPECT_EQ(child.readAll(), "") << "the message goes to standard error";
+    EXPECT_EQ(child.wait(), 1);
+}
+
+TEST(Probe, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    TempFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "f.mov").c_str(), 0600), 0);
+    Child child(TRELK_PROGRAM, {"probe", (folder / "f.mov").string()});
+    child.closeInput();
+    EXPECT_EQ(child.readAll(), "");
     EXPECT_EQ(child.wait(), 1);
 }
 

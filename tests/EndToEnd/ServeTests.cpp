@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -74,6 +75,17 @@ TEST_F(ServeTest, PageThatPairsThroughTheTerminalGetsAWorkingToken) {
     const auto store = folder / "data" / "vorlane Trelk" / "tokens.json";
     EXPECT_EQ(modeOf(store), 0600u);
     EXPECT_EQ(json::parse(readFile(store)), (json{{token, "https://vorlane.app"}}));
+}
+
+TEST_F(ServeTest, AStoreThatIsANamedPipeIsNeitherWaitedForNorReplaced) {
+    const auto store = folder / "data" / "vorlane Trelk" / "tokens.json";
+    std::filesystem::create_directories(store.parent_path());
+    ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0);
+    Child service(TRELK_PROGRAM, {"serve"}, environment());
+    const std::string line = service.readLine().value_or("");
+    EXPECT_TRUE(line.starts_with("listening on") || line.starts_with("Trelk off")) << line;
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(), 0);
 }
 
 TEST_F(ServeTest, InterruptDuringThePairingDialogEndsCleanly) {
