@@ -30,8 +30,9 @@ constexpr const char* usage =
     "  serve          run the service for paired browser pages (the default)\n"
     "  scan [FOLDER]  print the library listing (default: the library folder)\n"
     "  probe FILE     print the facts of a master as JSON\n"
-    "  make FILE... [--into FOLDER]\n"
-    "                 make the renditions of masters (default: into the current folder)\n"
+    "  make FILE... [--into FOLDER] [--force]\n"
+    "                 make the renditions of masters (default: into the current folder);\n"
+    "                 refuses to replace files already there unless --force is given\n"
     "  --version      print the version\n"
     "  --help         print this help\n";
 

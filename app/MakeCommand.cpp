@@ -21,6 +21,7 @@ namespace {
 struct Request {
     std::vector<fs::path> masters;
     fs::path into = ".";
+    bool force = false; // replace files of the same names
 };
 
 std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
@@ -31,6 +32,8 @@ std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
             if (intoGiven || i + 1 == arguments.size()) return std::nullopt;
             request.into = arguments[++i];
             intoGiven = true;
+        } else if (arguments[i] == "--force") {
+            request.force = true;
         } else if (arguments[i].starts_with("--")) {
             return std::nullopt;
         } else {
@@ -73,14 +76,46 @@ private:
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
+struct Probed {
+    fs::path master;
+    MasterInfo info;
+};
+
+// The facts of every master that can be read; the others are reported and left out.
+std::vector<Probed> probeAll(AVEngine& engine, const std::vector<fs::path>& masters, int& status) {
+    std::vector<Probed> probed;
+    for (const fs::path& master : masters) {
+        try {
+            probed.push_back({master, engine.probe(master)});
+        } catch (const std::exception& failure) {
+            std::fprintf(stderr, "%s: %s\n", master.c_str(), failure.what());
+            status = 1;
+        }
+    }
+    return probed;
+}
+
+// Names every file the makings would replace; true when there is none.
+bool nothingReplaced(const std::vector<Probed>& probed, const fs::path& into) {
+    bool none = true;
+    for (const Probed& one : probed)
+        for (const std::string& name : Making::files(one.master, one.info)) {
+            std::error_code error;
+            if (fs::symlink_status(into / name, error).type() == fs::file_type::not_found) continue;
+            std::fprintf(stderr, "%s: already there · --force replaces it\n", (into / name).c_str());
+            none = false;
+        }
+    return none;
+}
+
 // The names of the files made of one master in `into`.
-std::vector<std::string> makeOne(AVEngine& engine, const fs::path& master, const fs::path& into,
+std::vector<std::string> makeOne(AVEngine& engine, const Probed& probed, const fs::path& into,
                                  const QuitSignals& quitSignals) {
-    const MasterInfo info = engine.probe(master);
-    ProgressLine line(master.filename().string());
+    ProgressLine line(probed.master.filename().string());
     return Making::video(
-               engine, master, info, into, Making::Transfer::copy, AVEngine::encoderName,
-               [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); })
+               engine, probed.master, probed.info, into, Making::Transfer::copy, AVEngine::encoderName,
+               [&](double fraction) { line.show(fraction, probed.info.frames); },
+               [&] { return quitSignals.happened(); })
         .files;
 }
 
@@ -92,9 +127,12 @@ int makeCommand(const std::vector<std::string_view>& arguments) {
     QuitSignals quitSignals; // a quit cancels the making under way
     AVEngine engine;
     int status = 0;
-    for (const fs::path& master : request->masters) {
+    const std::vector<Probed> probed = probeAll(engine, request->masters, status);
+    if (!request->force && !nothingReplaced(probed, request->into)) return 1;
+    for (const Probed& one : probed) {
+        const fs::path& master = one.master;
         try {
-            for (const std::string& made : makeOne(engine, master, request->into, quitSignals))
+            for (const std::string& made : makeOne(engine, one, request->into, quitSignals))
                 std::printf("%s\n", (request->into / made).c_str());
         } catch (const CancellationError&) {
             std::fprintf(stderr, "%s: cancelled\n", master.c_str());

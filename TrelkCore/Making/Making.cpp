@@ -8,6 +8,7 @@
 #include "TrelkCore/Platform/Files.h"
 
 #include <chrono>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -53,14 +54,19 @@ int64_t sizeOf(const fs::path& file) {
     return facts ? facts->size : 0;
 }
 
-// The ladder's files and a package's manifest, made in `work`.
-Making::Made makeLadder(LadderEngine& engine, const fs::path& master, const MasterInfo& info, const fs::path& work,
-                    std::string_view encoder, const LadderEngine::Progress& progress,
-                    const LadderEngine::Cancelled& cancelled) {
-    const std::string name = master.filename().string();
+// What is made of the master; none when it goes into the library as it is.
+std::optional<LadderPlan> ladderOf(const fs::path& master, const MasterInfo& info) {
+    if (Ladder::usableAsIs(info, MediaKinds::extension(master))) return std::nullopt;
     const bool alpha = info.alpha && FFDecode::canAlpha();
-    const LadderPlan plan = LadderPlan::plan(Ladder::base(name), info.w, info.h, stripWidth, overlap,
-                                             alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
+    return LadderPlan::plan(Ladder::base(master.filename().string()), info.w, info.h, stripWidth, overlap,
+                            alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
+}
+
+// The ladder's files and a package's manifest, made in `work`.
+Making::Made makeLadder(LadderEngine& engine, const LadderPlan& plan, const fs::path& master, const MasterInfo& info,
+                        const fs::path& work, std::string_view encoder, const LadderEngine::Progress& progress,
+                        const LadderEngine::Cancelled& cancelled) {
+    const std::string name = master.filename().string();
     engine.make(master, info, plan, work, progress, cancelled);
     Making::Made made{info, plan.files(), plan.file};
     if (!plan.isPackage()) return made;
@@ -78,17 +84,26 @@ Making::Made makeLadder(LadderEngine& engine, const fs::path& master, const Mast
 
 namespace Making {
 
+std::vector<std::string> files(const fs::path& master, const MasterInfo& info) {
+    const std::optional<LadderPlan> plan = ladderOf(master, info);
+    if (!plan) return {master.filename().string()};
+    std::vector<std::string> names = plan->files();
+    if (plan->isPackage()) names.push_back(plan->manifest());
+    return names;
+}
+
 Made video(LadderEngine& engine, const fs::path& master, const MasterInfo& info, const fs::path& into,
            Transfer transfer, std::string_view encoder, const LadderEngine::Progress& progress,
            const LadderEngine::Cancelled& cancelled) {
     Files::createFolders(into);
-    if (Ladder::usableAsIs(info, MediaKinds::extension(master))) {
+    const std::optional<LadderPlan> plan = ladderOf(master, info);
+    if (!plan) {
         putAsItIs(master, into, transfer);
         const std::string name = master.filename().string();
         return Made{info, {name}, name};
     }
     const WorkFolder work(into);
-    Made made = makeLadder(engine, master, info, work.path, encoder, progress, cancelled);
+    Made made = makeLadder(engine, *plan, master, info, work.path, encoder, progress, cancelled);
     // One by one, the manifest last: a package is listed only once it is whole.
     for (const std::string& file : made.files) fs::rename(work.path / file, into / file);
     return made;

@@ -18,6 +18,9 @@ struct Made {
 
 enum class Transfer { copy, move };
 
+// The names of the files video() will put in its target folder for this master.
+std::vector<std::string> files(const std::filesystem::path& master, const MasterInfo& info);
+
 // Puts the probed master in `into` as it is when it can be used so (copied or moved), else plans
 // its ladder, has the engine make it and writes a package's manifest naming `encoder`. What is
 // made is moved into `into` one file at a time, the manifest last, so that a failure or a cancel

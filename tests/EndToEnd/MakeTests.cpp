@@ -69,6 +69,26 @@ TEST(Make, InterruptingItStopsEverythingAndLeavesNoFile) {
     EXPECT_TRUE(fs::is_empty(folder / "out"));
 }
 
+TEST(Make, RefusesToReplaceAFileBeforeAnyWorkUnlessForced) {
+    TempFolder folder;
+    makeMaster(folder / "wide.mkv", "testsrc2=s=3842x16:r=25:d=0.08", "libx264");
+    fs::create_directory(folder / "out");
+    writeFile(folder / "out" / "wide.vorlane.json", "mine");
+    Child refused(TRELK_PROGRAM, {"make", (folder / "wide.mkv").string(), "--into", (folder / "out").string()});
+    refused.closeInput();
+    EXPECT_EQ(refused.readAll(), "");
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_EQ(namesIn(folder / "out"), std::vector<std::string>{"wide.vorlane.json"});
+    EXPECT_EQ(readFile(folder / "out" / "wide.vorlane.json"), "mine");
+
+    Child forced(TRELK_PROGRAM,
+                 {"make", (folder / "wide.mkv").string(), "--into", (folder / "out").string(), "--force"});
+    forced.closeInput();
+    forced.readAll();
+    EXPECT_EQ(forced.wait(), 0);
+    EXPECT_NE(readFile(folder / "out" / "wide.vorlane.json"), "mine");
+}
+
 TEST(Make, WithoutMastersIsAUsageError) {
     Child child(TRELK_PROGRAM, {"make", "--into", "somewhere"});
     child.closeInput();
