@@ -150,7 +150,12 @@ void Pass::checkCancelled() const {
 void Pass::pictures() {
     checkCancelled();
     const double whole = info.frames < 2 ? 1 : double(info.frames);
-    while (const std::optional<FFFrames::Frame> frame = nextPicture()) {
+    for (;;) {
+        // A picture decoded before every encoder has room for it would only wait, in memory.
+        for (const auto& output : outputs)
+            output->video().waitForRoom();
+        const std::optional<FFFrames::Frame> frame = nextPicture();
+        if (!frame) return;
         if (frame->picture) {
             place(*frame);
             ++written;
@@ -182,7 +187,6 @@ std::optional<FFFrames::Frame> Pass::nextFromReader() {
     return FFFrames::Frame{std::move(sample->picture), time};
 }
 
-// Waits while an encoder's queue is full.
 void Pass::place(const FFFrames::Frame& frame) {
     for (const auto& output : outputs) {
         try {

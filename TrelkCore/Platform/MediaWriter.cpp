@@ -138,6 +138,7 @@ public:
 
     PicturePool& pool() override { return pictures; }
     bool readyForMoreData() const override;
+    void waitForRoom() const override;
     void append(std::shared_ptr<Picture> picture, Time time) override;
     void markFinished() override;
 
@@ -162,7 +163,7 @@ private:
     AVStream* stream;
     PicturePool pictures;
     mutable std::mutex lock; // guards queue, lastPts, finished
-    std::condition_variable moved;
+    mutable std::condition_variable moved;
     std::deque<Queued> queue;
     std::optional<int64_t> lastPts;
     bool finished = false;
@@ -262,6 +263,11 @@ H264Input::~H264Input() { join(); }
 bool H264Input::readyForMoreData() const {
     std::lock_guard guard(lock);
     return !finished && queue.size() < queueLength && owner.writing();
+}
+
+void H264Input::waitForRoom() const {
+    std::unique_lock guard(lock);
+    moved.wait(guard, [&] { return queue.size() < queueLength || finished || !owner.writing(); });
 }
 
 void H264Input::append(std::shared_ptr<Picture> picture, Time time) {

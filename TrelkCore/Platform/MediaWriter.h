@@ -38,6 +38,9 @@ public:
     virtual PicturePool& pool() = 0;
     // The queue has room and the file is being written.
     virtual bool readyForMoreData() const = 0;
+    // Blocks until the queue has room or the writing has stopped, so that the next picture is
+    // decoded only once there is a place for it.
+    virtual void waitForRoom() const = 0;
     // Queues a picture of this input's size at its presentation time, waiting for room when
     // the queue is full. A picture of another size, or a time not after the last one, fails the
     // writer. Throws std::runtime_error with the writer's failure when the picture is refused.
