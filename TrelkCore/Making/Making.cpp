@@ -5,6 +5,7 @@
 #include "TrelkCore/Making/FFDecode.h"
 #include "TrelkCore/MediaKinds.h"
 #include "TrelkCore/Platform/Crypto.h"
+#include "TrelkCore/Platform/FileMoves.h"
 #include "TrelkCore/Platform/Files.h"
 
 #include <chrono>
@@ -36,18 +37,6 @@ public:
 
     const fs::path path;
 };
-
-void putAsItIs(const fs::path& master, const fs::path& into, Making::Transfer transfer) {
-    const fs::path name = master.filename();
-    // A move is one step: nothing half-made to hide, and the master never waits in a hidden folder.
-    if (transfer == Making::Transfer::move) {
-        fs::rename(master, into / name);
-        return;
-    }
-    const WorkFolder work(into);
-    fs::copy_file(master, work.path / name);
-    fs::rename(work.path / name, into / name);
-}
 
 int64_t sizeOf(const fs::path& file) {
     std::optional<Files::Facts> facts = Files::facts(file);
@@ -84,6 +73,12 @@ Making::Made makeLadder(LadderEngine& engine, const LadderPlan& plan, const fs::
 
 namespace Making {
 
+void putAsItIs(const fs::path& master, const fs::path& into, Transfer transfer) {
+    const fs::path made = into / master.filename();
+    if (transfer == Transfer::link) return Files::linkOrCopy(master, made);
+    Files::copyFile(master, made);
+}
+
 std::vector<std::string> files(const fs::path& master, const MasterInfo& info) {
     const std::optional<LadderPlan> plan = ladderOf(master, info);
     if (!plan) return {master.filename().string()};
@@ -100,7 +95,7 @@ Made video(LadderEngine& engine, const fs::path& master, const MasterInfo& info,
     if (!plan) {
         putAsItIs(master, into, transfer);
         const std::string name = master.filename().string();
-        return Made{info, {name}, name};
+        return Made{info, {name}, name, true};
     }
     const WorkFolder work(into);
     Made made = makeLadder(engine, *plan, master, info, work.path, encoder, progress, cancelled);

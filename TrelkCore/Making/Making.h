@@ -14,14 +14,20 @@ struct Made {
     MasterInfo info;
     std::vector<std::string> files; // in the target folder: the rendition, or the wide file, strips and manifest
     std::string madeFile;           // the one file that stands for them: the rendition or the manifest
+    bool asItIs = false;            // the master itself is the rendition
 };
 
-enum class Transfer { copy, move };
+// How a master used as it is gets into the target folder: a copy, or a second name of the same
+// file where the file system allows one (else a copy). The master itself always stays.
+enum class Transfer { copy, link };
+
+// Puts the master in the folder under its own name, as the transfer says; throws std::system_error.
+void putAsItIs(const std::filesystem::path& master, const std::filesystem::path& into, Transfer transfer);
 
 // The names of the files video() will put in its target folder for this master.
 std::vector<std::string> files(const std::filesystem::path& master, const MasterInfo& info);
 
-// Puts the probed master in `into` as it is when it can be used so (copied or moved), else plans
+// Puts the probed master in `into` as it is when it can be used so, else plans
 // its ladder, has the engine make it and writes a package's manifest naming `encoder`. What is
 // made is moved into `into` one file at a time, the manifest last, so that a failure or a cancel
 // leaves no half-made file there and a kill leaves each finished file in place.

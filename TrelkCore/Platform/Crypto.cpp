@@ -33,6 +33,14 @@ std::string randomHex(size_t count) {
     return hex(bytes.data(), count);
 }
 
+std::string randomUUID() {
+    std::string hex = randomHex(16);
+    hex[12] = '4';                                  // version: random
+    hex[16] = "89ab"[std::stoi(hex.substr(16, 1), nullptr, 16) & 3]; // variant: RFC 4122
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20);
+}
+
 std::string sha256Hex(std::string_view bytes) {
     // Fetched once: looking the digest up on every call costs more than hashing a short path.
     static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);

@@ -9,6 +9,9 @@ namespace Crypto {
 // count bytes from the cryptographically secure source, as 2 × count lower-case hex digits.
 std::string randomHex(size_t count);
 
+// A fresh random (version 4) UUID in its canonical text form, lower-cased: 36 characters.
+std::string randomUUID();
+
 // The SHA-256 digest of bytes as 64 lower-case hex digits.
 std::string sha256Hex(std::string_view bytes);
 

@@ -26,21 +26,13 @@ namespace {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            fail("write");
-        }
-        bytes.remove_prefix(size_t(written));
-    }
+std::chrono::system_clock::time_point timeOf(int64_t seconds, int64_t nanoseconds) {
+    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
 }
-
-std::chrono::system_clock::time_point timeOf(const struct timespec& time) {
-    return std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
+std::chrono::system_clock::time_point timeOf(const struct timespec& time) { return timeOf(time.tv_sec, time.tv_nsec); }
+std::chrono::system_clock::time_point timeOf(const struct statx_timestamp& time) {
+    return timeOf(time.tv_sec, time.tv_nsec);
 }
 
 // Deeper folders than this are left out: each level of the walk holds a descriptor open.
@@ -77,12 +69,23 @@ void walk(int folder, const fs::path& path, int depth, const Skip& skip, std::ve
     }
 }
 
+} // namespace
+
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            fail("write");
+        }
+        bytes.remove_prefix(size_t(written));
+    }
+}
+
 void syncFolder(const fs::path& folder) {
     Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) fail("sync " + folder.string());
 }
-
-} // namespace
 
 fs::path home() {
     if (const char* value = std::getenv("HOME"); value && *value) return value;
@@ -180,9 +183,13 @@ std::optional<std::string> readStart(const fs::path& path, size_t count) {
 }
 
 std::optional<Facts> facts(const fs::path& path) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    return Facts{int64_t(info.st_size), timeOf(info.st_mtim)};
+    struct statx info;
+    constexpr unsigned wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, wanted, &info) != 0) return std::nullopt;
+    if (!(info.stx_mask & STATX_TYPE) || !S_ISREG(info.stx_mode)) return std::nullopt;
+    Facts facts{int64_t(info.stx_size), timeOf(info.stx_mtime)};
+    if (info.stx_mask & STATX_BTIME) facts.created = timeOf(info.stx_btime);
+    return facts;
 }
 
 std::optional<std::vector<Entry>> regularFiles(const fs::path& folder, const Skip& skip) {

@@ -55,6 +55,12 @@ void createFolders(const std::filesystem::path& folder);
 // Creates missing parent folders first. Throws std::system_error.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
+// Writes every byte, tried again when a signal interrupts; throws std::system_error.
+void writeAll(int fd, std::string_view bytes);
+
+// Makes the folder's entries (a rename, a new file) last through a power loss; throws std::system_error.
+void syncFolder(const std::filesystem::path& folder);
+
 // read(2), tried again when a signal interrupts it: the count read, 0 at the end, or -1 (errno says why).
 ssize_t readSome(int fd, void* buffer, size_t size);
 
@@ -73,11 +79,12 @@ std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBy
 // At most the first count bytes of a regular file; none when it cannot be read.
 std::optional<std::string> readStart(const std::filesystem::path& path, size_t count);
 
-// Size and content-modification time of a regular file; none for anything else, symbolic links
-// included.
+// Size, content-modification time and, where the file system keeps it, creation time of a
+// regular file; none for anything else, symbolic links included.
 struct Facts {
     int64_t size;
     std::chrono::system_clock::time_point modified;
+    std::optional<std::chrono::system_clock::time_point> created{};
 };
 std::optional<Facts> facts(const std::filesystem::path& path);
 

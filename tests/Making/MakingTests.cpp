@@ -60,15 +60,18 @@ protected:
     fs::path master = folder / "clip.mov";
 };
 
-TEST_F(MakingTest, AMasterUsableAsItIsIsCopiedOrMoved) {
+TEST_F(MakingTest, AMasterUsableAsItIsIsCopiedOrLinkedAndStays) {
     PlanWriter engine(h264(1920, 1080));
     Making::Made made = make(engine);
     EXPECT_FALSE(engine.planned) << "nothing is encoded";
     EXPECT_EQ(made.files, std::vector<std::string>{"clip.mov"});
     EXPECT_EQ(readFile(folder / "out" / "clip.mov"), "the master");
-    EXPECT_TRUE(fs::exists(master));
-    make(engine, Making::Transfer::move);
-    EXPECT_FALSE(fs::exists(master));
+    EXPECT_EQ(fs::hard_link_count(master), 1u);
+    EXPECT_THROW(make(engine), std::system_error) << "never over a file already there";
+    EXPECT_EQ(readFile(folder / "out" / "clip.mov"), "the master");
+    fs::remove(folder / "out" / "clip.mov");
+    make(engine, Making::Transfer::link);
+    EXPECT_EQ(fs::hard_link_count(master), 2u);
 }
 
 TEST_F(MakingTest, AnotherCodecIsPlannedAndMadeIntoOneFile) {

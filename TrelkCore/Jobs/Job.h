@@ -1,0 +1,54 @@
+#pragma once
+#include "TrelkCore/Library/Sets.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+
+// One making of one master. Callers get copies; the queue keeps the one that counts.
+struct Job {
+    struct Queued {
+        bool operator==(const Queued&) const = default;
+    };
+    struct Making {
+        double fraction = 0;
+        bool operator==(const Making&) const = default;
+    };
+    struct Done {
+        bool operator==(const Done&) const = default;
+    };
+    struct Failed {
+        std::string message;
+        bool operator==(const Failed&) const = default;
+    };
+    struct Cancelled {
+        bool operator==(const Cancelled&) const = default;
+    };
+    using State = std::variant<Queued, Making, Done, Failed, Cancelled>;
+
+    std::string id;
+    std::filesystem::path master; // standardized
+    bool dropped = false;         // the queue owns the master and may move it
+    State state = Queued{};
+    std::optional<std::string> set;
+    std::optional<std::string> batch;
+    std::optional<int64_t> setIndex;
+    bool ordered = false;
+    std::optional<SetPart> part;
+    std::optional<std::string> asset;
+    std::optional<std::string> setAsset;
+
+    template <class Case> bool is() const { return std::holds_alternative<Case>(state); }
+    bool active() const { return is<Queued>() || is<Making>(); }
+    bool stopped() const { return is<Failed>() || is<Cancelled>(); }
+    std::string name() const { return master.filename().string(); }
+
+    bool operator==(const Job&) const = default;
+
+    // "j" and eight hexadecimal digits, fresh each time.
+    static std::string newID();
+    // A batch of jobs made by one drop: eight hexadecimal digits.
+    static std::string newBatch();
+};

@@ -1,0 +1,190 @@
+#pragma once
+#include "TrelkCore/Jobs/Grouping.h"
+#include "TrelkCore/Jobs/Job.h"
+#include "TrelkCore/Library/KeptMaster.h"
+#include "TrelkCore/Making/Ladder.h"
+#include "TrelkCore/Platform/Files.h"
+#include "TrelkCore/StoreFile.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class LadderEngine;
+
+// The job queue: every master the library makes renditions of passes through it, one making at
+// a time on the queue's own thread. Its three sources: the store and its operations (Jobs.cpp),
+// the runner (JobsRunner.cpp), the watch of "Drop here" and of the kept masters (JobsWatch.cpp);
+// the made records and dismissals it keeps on disk are in JobsRecords.cpp, the tidying of an
+// earlier run's leftovers in JobsLeftovers.cpp.
+class Jobs {
+public:
+    using Time = std::chrono::system_clock::time_point;
+
+    // What a file was like when it was looked at: same stamp, same file.
+    struct Stamp {
+        int64_t bytes = 0;
+        Time modified;
+        bool operator==(const Stamp&) const = default;
+    };
+    // What was made of a kept master, as masters.json keeps it.
+    struct Made {
+        double modified = 0; // seconds since 1970
+        std::string output;  // the folder in the library
+        bool operator==(const Made&) const = default;
+    };
+    // A failed or cancelled master the user dismissed, as dismissed.json keeps it.
+    struct Mark {
+        int64_t bytes = 0;
+        double modified = 0; // seconds since 1970
+        bool matches(const Stamp& stamp) const;
+        bool operator==(const Mark&) const = default;
+    };
+    // The time and the files' attributes as the queue sees them, and the steps of a making as
+    // it passes them ("made", "recorded", "placed"); tests set them, and stop a making there.
+    struct Senses {
+        std::function<Time()> now = [] { return std::chrono::system_clock::now(); };
+        std::function<std::optional<Files::Facts>(const std::filesystem::path&)> facts = Files::facts;
+        std::function<void(std::string_view step)> reached = [](std::string_view) {};
+    };
+
+    static constexpr std::string_view dropName = "Drop here";
+    static constexpr std::string_view mastersName = "Masters";
+
+    // Reads masters.json (store) and dismissed.json beside it, tidies what an earlier run left
+    // when it was killed, creates "Drop here" and starts the runner's thread. The engine must
+    // outlive the queue.
+    Jobs(std::filesystem::path library, LadderEngine& engine, std::optional<std::filesystem::path> store);
+    Jobs(std::filesystem::path library, LadderEngine& engine, std::optional<std::filesystem::path> store,
+         Senses senses);
+    // Cancels the making under way and waits for it.
+    ~Jobs();
+    Jobs(const Jobs&) = delete;
+    Jobs& operator=(const Jobs&) = delete;
+
+    // Called after every change of the list or of a job, on the thread that made it, never
+    // under the queue's lock.
+    void onChange(std::function<void()> callback);
+    void setQuiet(double seconds);
+
+    std::vector<Job> jobs() const;
+    bool idle() const;
+    std::vector<KeptMaster> keptMasters() const;
+
+    // The new job's id; none when the master already has an active job.
+    std::optional<std::string> add(const std::filesystem::path& master, bool dropped,
+                                   std::optional<std::string> set = {}, std::optional<std::string> batch = {},
+                                   std::optional<int64_t> index = {}, bool ordered = false);
+    // One result per master, in their order.
+    std::vector<std::optional<std::string>> addAll(const std::vector<std::filesystem::path>& masters, bool dropped,
+                                                   Grouping grouping);
+    void cancel(const std::string& id);
+    void cancelSet(const std::string& batch);
+    void retry(const std::string& id);
+    void retrySet(const std::string& batch);
+    // Dismisses finished jobs; a failed or cancelled master is then left alone while unchanged.
+    void remove(const std::set<std::string>& ids);
+    void clearFailed();
+    // One pass of the folder watch.
+    void watch();
+
+    static std::optional<Stamp> stamp(const std::filesystem::path& file);
+    // Whether the name is that of a download still under way.
+    static bool partial(std::string_view name);
+    std::filesystem::path dropFolder() const { return library / dropName; }
+    std::filesystem::path mastersFolder() const { return library / mastersName; }
+
+private:
+    using Result = std::pair<Job::State, std::optional<SetPart>>;
+    using MadeFacts = std::optional<std::pair<std::string, MasterInfo>>;
+    struct Rendition; // what a making put in its work folder
+    struct Candidate {
+        std::filesystem::path master;
+        bool dropped;
+    };
+
+    // Jobs.cpp
+    static std::filesystem::path standardized(const std::filesystem::path& file);
+    static double seconds(Time time);
+    void announce();
+    Job* listed(const std::string& id); // under the lock
+    std::optional<Stamp> stampNow(const std::filesystem::path& file) const;
+    void recordSkip(const Job& job);                    // under the lock
+    bool dismissLocked(const std::set<std::string>& ids); // under the lock; whether marks changed
+    std::vector<std::optional<std::string>> addGroups(const std::vector<std::filesystem::path>& masters,
+                                                      bool dropped, Grouping grouping);
+
+    // JobsRunner.cpp
+    void next();
+    void runnerLoop();
+    void run(const Job& job);
+    Result make(const Job& job);
+    Job::State makeOne(const Job& job, MadeFacts& facts);
+    Rendition makeStill(const Job& job, const std::filesystem::path& work, const std::string& base);
+    Rendition makeVideo(const Job& job, const std::filesystem::path& work, MadeFacts& facts);
+    void keep(const Job& job, const std::filesystem::path& work, const std::string& base, const Rendition& rendition,
+              Time madeDate);
+    std::string outputName(const std::string& base, const std::optional<std::string>& kept);
+    void place(const std::filesystem::path& work, const std::string& name);
+    void progress(const std::string& id, double fraction);
+    bool stopped(const std::string& id) const;
+    std::optional<std::pair<std::filesystem::path, std::string>> finishSet(const Job& job); // under the lock
+
+    // JobsWatch.cpp
+    using Seen = std::vector<std::pair<std::filesystem::path, Files::Facts>>;
+    Seen dropFolderFiles() const;
+    std::map<std::string, Files::Facts> madeMasterFacts() const;
+    std::vector<Candidate> decide(Time now, const Seen& dropped, const std::map<std::string, Files::Facts>& madeFacts,
+                                  bool& marksPruned); // under the lock
+
+    // JobsRecords.cpp
+    void loadRecords();
+    void saveMade(const std::map<std::string, Made>& records);
+    // Writes the marks unless a later copy (a higher version) was written meanwhile.
+    void saveDismissed(const std::map<std::string, Mark>& marks, uint64_t version);
+
+    // JobsLeftovers.cpp
+    void tidyLeftovers();
+
+    const std::filesystem::path library;
+    LadderEngine& engine;
+    std::optional<StoreFile> store;
+    std::optional<StoreFile> dismissedStore;
+    const Senses senses;
+
+    mutable std::mutex lock; // guards everything below
+    std::condition_variable wake; // the runner's: a job was taken, or the queue closes
+    std::function<void()> changed;
+    std::vector<Job> list;
+    bool running = false;
+    std::optional<Job> taken; // handed to the runner's thread
+    bool closing = false;
+    std::set<std::string> stopping;
+    std::map<std::string, Made> made;
+    std::map<std::string, Stamp> seen;
+    std::map<std::string, Stamp> seenMade;
+    double quiet = 30;
+    std::map<std::string, Stamp> skipped;
+    std::map<std::string, Mark> dismissed;
+    uint64_t dismissedVersion = 0;
+    std::set<std::string> abandoned;
+    std::map<std::string, std::string> lastFolder;
+    std::map<std::string, std::string> lastAsset;
+    std::map<std::string, double> lastShown;
+
+    std::mutex writing;           // orders the writes of dismissed.json, never held with lock
+    uint64_t dismissedWritten = 0; // guarded by writing
+
+    std::thread runner; // last: started once everything else is there
+};

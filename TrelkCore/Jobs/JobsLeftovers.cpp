@@ -1,0 +1,50 @@
+// What a run killed in the middle of a making leaves in the library, set right before anything
+// new is made. Work folders hold nothing that is not also elsewhere: they go. An earlier output
+// moved aside goes back where its successor never arrived, and goes where it did.
+#include "TrelkCore/Jobs/Jobs.h"
+
+#include "TrelkCore/Library/Library.h"
+#include "TrelkCore/Platform/FileMoves.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view workPrefix = ".making-";
+constexpr std::string_view asidePrefix = ".old-";
+constexpr size_t uuidLength = 36;
+
+// The output folder an aside folder was moved from: ".old-" + UUID + "-" + its name.
+std::optional<std::string> placeOf(const std::string& aside) {
+    const size_t start = asidePrefix.size() + uuidLength + 1;
+    if (aside.size() <= start || aside[start - 1] != '-') return std::nullopt;
+    std::string name = aside.substr(start);
+    return Library::safeName(name) ? std::optional(name) : std::nullopt;
+}
+
+void restore(const fs::path& aside, const fs::path& place) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(place, error))) {
+        fs::remove_all(aside, error);
+        return;
+    }
+    try {
+        Files::moveNoReplace(aside, place);
+    } catch (const std::exception&) {
+        // Left as it is: never removed while it may be the only copy.
+    }
+}
+
+} // namespace
+
+void Jobs::tidyLeftovers() {
+    std::error_code error;
+    for (fs::directory_iterator entry(library, error), end; !error && entry != end; entry.increment(error)) {
+        const fs::path path = entry->path();
+        const std::string name = path.filename().string();
+        std::error_code ignored;
+        if (name.starts_with(workPrefix) && entry->is_directory(ignored)) fs::remove_all(path, ignored);
+        else if (name.starts_with(asidePrefix))
+            if (std::optional<std::string> place = placeOf(name)) restore(path, library / *place);
+    }
+}

@@ -1,0 +1,114 @@
+// The folder watch: files that settle in "Drop here", and kept masters changed since they were
+// made, are queued. A file settles when it is the same as at the previous pass and its last
+// change is `quiet` seconds old.
+#include "TrelkCore/Jobs/Jobs.h"
+
+#include "TrelkCore/MediaKinds.h"
+
+#include <cmath>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The date some file systems and copies give files whose creation date is not known: such a
+// file is still being put in place.
+constexpr double placeholderCreation = 443779200;
+constexpr double day = 86400;
+// A kept master counts as changed only when it is this much newer than when it was made.
+constexpr double madeTolerance = 1;
+
+} // namespace
+
+Jobs::Seen Jobs::dropFolderFiles() const {
+    Seen files;
+    std::error_code error;
+    for (fs::directory_iterator entry(dropFolder(), error), end; !error && entry != end; entry.increment(error)) {
+        const fs::path file = entry->path();
+        const std::string name = file.filename().string();
+        if (name.starts_with(".") || partial(name) || !MediaKinds::isMaster(file)) continue;
+        if (std::optional<Files::Facts> facts = senses.facts(file)) files.emplace_back(file, *facts);
+    }
+    return files;
+}
+
+std::map<std::string, Files::Facts> Jobs::madeMasterFacts() const {
+    std::vector<std::string> masters;
+    {
+        std::lock_guard guard(lock);
+        for (const auto& [master, record] : made) masters.push_back(master);
+    }
+    std::map<std::string, Files::Facts> facts;
+    for (const std::string& master : masters)
+        if (std::optional<Files::Facts> read = senses.facts(master)) facts.emplace(master, *read);
+    return facts;
+}
+
+void Jobs::watch() {
+    const Time now = senses.now();
+    // The folder is listed and the attributes read before the lock is taken.
+    const Seen dropped = dropFolderFiles();
+    const std::map<std::string, Files::Facts> madeFacts = madeMasterFacts();
+    std::vector<Candidate> candidates;
+    bool marksPruned = false;
+    std::map<std::string, Mark> marks;
+    uint64_t version = 0;
+    {
+        std::lock_guard guard(lock);
+        candidates = decide(now, dropped, madeFacts, marksPruned);
+        if (marksPruned) {
+            marks = dismissed;
+            version = ++dismissedVersion;
+        }
+    }
+    if (marksPruned) saveDismissed(marks, version);
+    // Files that settled together may form a set by their names.
+    std::vector<fs::path> drops;
+    for (const Candidate& candidate : candidates)
+        if (candidate.dropped) drops.push_back(candidate.master);
+    if (!drops.empty()) addAll(drops, true, Grouping::byName);
+    for (const Candidate& candidate : candidates)
+        if (!candidate.dropped) add(candidate.master, false);
+}
+
+std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped,
+                                          const std::map<std::string, Files::Facts>& madeFacts, bool& marksPruned) {
+    std::set<std::string> activeMasters;
+    for (const Job& job : list)
+        if (job.active()) activeMasters.insert(job.master.string());
+    const auto settled = [&](const std::string& path, const Stamp& stamp, const Files::Facts& facts,
+                             const std::map<std::string, Stamp>& previous) {
+        auto before = previous.find(path);
+        if (before == previous.end() || before->second != stamp) return false;
+        if (facts.created && std::abs(seconds(*facts.created) - placeholderCreation) <= day) return false;
+        if (seconds(now) - seconds(facts.modified) < quiet) return false;
+        if (auto skip = skipped.find(path); skip != skipped.end() && skip->second == stamp) return false;
+        if (auto mark = dismissed.find(path); mark != dismissed.end() && mark->second.matches(stamp)) return false;
+        return !activeMasters.contains(path);
+    };
+    std::vector<Candidate> candidates;
+    std::map<std::string, Stamp> current;
+    for (const auto& [file, facts] : dropped) {
+        if (facts.size < 1) continue;
+        const fs::path path = standardized(file);
+        const Stamp stamp{facts.size, facts.modified};
+        current[path.string()] = stamp;
+        if (settled(path.string(), stamp, facts, seen)) candidates.push_back({path, true});
+    }
+    seen = current;
+    // A mark goes once its file has left "Drop here" or changed, unless a kept master has it.
+    marksPruned = std::erase_if(dismissed, [&](const auto& entry) {
+        auto file = current.find(entry.first);
+        return (file == current.end() || !entry.second.matches(file->second)) && !made.contains(entry.first);
+    }) > 0;
+    std::map<std::string, Stamp> currentMade;
+    for (const auto& [path, record] : made) {
+        auto facts = madeFacts.find(path);
+        if (facts == madeFacts.end() || record.modified + madeTolerance >= seconds(facts->second.modified)) continue;
+        const Stamp stamp{facts->second.size, facts->second.modified};
+        currentMade[path] = stamp;
+        if (settled(path, stamp, facts->second, seenMade)) candidates.push_back({path, false});
+    }
+    seenMade = currentMade;
+    return candidates;
+}

@@ -1,0 +1,62 @@
+#pragma once
+#include "TrelkCore/Error.h"
+#include "TrelkCore/Jobs/Jobs.h"
+#include "TrelkCore/Making/AVEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+// Makes through the real engine; a test may have each making wait for a cancel first.
+class TestEngine : public LadderEngine {
+public:
+    MasterInfo probe(const std::filesystem::path& master) override { return real.probe(master); }
+    void make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
+              const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override {
+        ++makes;
+        for (double fraction : fractions) progress(fraction);
+        if (holding) {
+            while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            throw CancellationError();
+        }
+        real.make(master, info, plan, into, progress, cancelled);
+    }
+
+    AVEngine real;
+    std::atomic<bool> holding = false; // every making waits until it is cancelled
+    std::vector<double> fractions;     // reported before the making
+    std::atomic<int> makes = 0;
+};
+
+// Waits, at most a minute, for the condition; false when it never came.
+inline bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline Job jobWithID(const Jobs& jobs, const std::optional<std::string>& id) {
+    for (const Job& job : jobs.jobs())
+        if (job.id == id) return job;
+    ADD_FAILURE() << "no job " << id.value_or("(none)");
+    return {};
+}
+
+inline std::string stateOf(const Job& job) {
+    return std::visit(
+        [](const auto& state) -> std::string {
+            using State = std::decay_t<decltype(state)>;
+            if constexpr (std::is_same_v<State, Job::Queued>) return "queued";
+            else if constexpr (std::is_same_v<State, Job::Making>) return "making";
+            else if constexpr (std::is_same_v<State, Job::Done>) return "done";
+            else if constexpr (std::is_same_v<State, Job::Failed>) return "failed: " + state.message;
+            else return "cancelled";
+        },
+        job.state);
+}
