@@ -19,6 +19,8 @@ namespace {
 
 enum Road { library, program };
 
+constexpr const char* source = "testsrc2=s=1920x1080:r=25:d=2";
+
 fs::path ffmpeg() {
     std::optional<fs::path> found = FFDecode::path();
     if (!found) throw std::runtime_error("no ffmpeg beside the benchmark");
@@ -39,7 +41,7 @@ struct Made {
     double makingSeconds = 0;
 
     explicit Made(Road road) : master(folder / (road == library ? "master.mov" : "master.mkv")) {
-        std::vector<std::string> arguments{"-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=25:d=2"};
+        std::vector<std::string> arguments{"-v", "error", "-nostdin", "-f", "lavfi", "-i", source};
         if (road == library)
             arguments.insert(arguments.end(), {"-c:v", "prores_ks", "-pix_fmt", "yuv422p10le"});
         else
@@ -82,10 +84,14 @@ void checkTheMadeFiles(benchmark::State& state) {
     state.counters["check_%"] = 100 * check / master.makingSeconds;
 }
 
-BENCHMARK(makeTheLadder)->Name("make/library")->Arg(library)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(checkTheMadeFiles)->Name("check/library")->Arg(library)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(makeTheLadder)->Name("make/program")->Arg(program)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(checkTheMadeFiles)->Name("check/program")->Arg(program)->Unit(benchmark::kMillisecond)->UseRealTime();
+void settings(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(makeTheLadder)->Name("make/library")->Arg(library)->Iterations(3)->Apply(settings);
+BENCHMARK(checkTheMadeFiles)->Name("check/library")->Arg(library)->Apply(settings);
+BENCHMARK(makeTheLadder)->Name("make/program")->Arg(program)->Iterations(3)->Apply(settings);
+BENCHMARK(checkTheMadeFiles)->Name("check/program")->Arg(program)->Apply(settings);
 
 } // namespace
 

@@ -81,7 +81,7 @@ struct SoundFile {
 };
 
 int64_t makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                       const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+                          const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
     const std::optional<fs::path> ffmpeg = FFDecode::path();
     if (!ffmpeg) throw DecodeFailure(info.ffCodecName());
     SoundFile sound;
@@ -92,7 +92,7 @@ int64_t makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const 
 }
 
 int64_t makeOnPlatform(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                    const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+                       const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
     const std::shared_ptr<const Media::MediaAsset> asset = Media::MediaAsset::open(master);
     const Media::VideoTrack& track = firstVideoTrack(*asset);
     LadderRun run{.pictures = LadderRun::LibraryPictures{asset, track},
@@ -172,7 +172,7 @@ std::string AVEngine::fourcc(uint32_t code) {
 }
 
 int64_t AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                    const Progress& progress, const Cancelled& cancelled) {
+                       const Progress& progress, const Cancelled& cancelled) {
     requireRegular(master);
     if (plan.alpha) return AlphaEncode::make(master, info, plan, into, progress, cancelled);
     if (info.probedByFFmpeg()) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);

@@ -15,7 +15,7 @@ public:
 
     MasterInfo probe(const std::filesystem::path& master) override;
     int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-              const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override;
+                 const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override;
 
     // The facts as the media libraries read them. Throws TrelkError or their own error.
     static MasterInfo avProbe(const std::filesystem::path& master);

@@ -113,7 +113,7 @@ void removeAll(const std::vector<fs::path>& files) {
 namespace AlphaEncode {
 
 int64_t make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-          const Progress& progress, const Cancelled& cancelled) {
+             const Progress& progress, const Cancelled& cancelled) {
     const std::string tallest = std::to_string(LadderPlan::alphaMax);
     if (info.h > LadderPlan::alphaMax)
         throw TrelkError("an alpha master over " + tallest + " px tall isn't made yet · export it at " + tallest +
@@ -157,7 +157,7 @@ std::vector<std::string> arguments(const fs::path& master, const fs::path& into,
 }
 
 int64_t run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, double duration,
-         const Progress& progress, const Cancelled& cancelled) {
+            const Progress& progress, const Cancelled& cancelled) {
     std::optional<Process> process;
     try {
         process.emplace(Process::start(ffmpeg, arguments, Process::Stream::pipe, Process::Stream::pipe));

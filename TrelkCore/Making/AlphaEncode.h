@@ -26,7 +26,7 @@ inline constexpr std::string_view encoderName = "FFmpeg libvpx VP9 with alpha ·
 // pictures it wrote into each. Throws TrelkError, or CancellationError once cancelled() says so;
 // either way none of the plan's files is left.
 int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-          const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled);
+             const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled);
 
 std::vector<std::string> arguments(const std::filesystem::path& master, const std::filesystem::path& into,
                                    const LadderPlan& plan, const MasterInfo& info);
@@ -34,7 +34,7 @@ std::vector<std::string> arguments(const std::filesystem::path& master, const st
 // Runs ffmpeg, following its progress and stopping it within about 100 ms of a cancel; returns
 // the pictures it last said it had written.
 int64_t run(const std::filesystem::path& ffmpeg, const std::vector<std::string>& arguments, double duration,
-         const Progress& progress, const Cancelled& cancelled);
+            const Progress& progress, const Cancelled& cancelled);
 
 // The fraction done that one "-progress" line tells, for a master of that duration.
 std::optional<double> fraction(std::string_view line, double duration);

@@ -20,5 +20,5 @@ public:
     // the number of pictures written into each of them: they all get the same. Throws
     // TrelkError, or CancellationError once cancelled() says so.
     virtual int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-                      const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) = 0;
+                         const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) = 0;
 };

@@ -43,7 +43,8 @@ const fs::path& madeVideo(LadderPlan::Size size) {
     auto [found, added] = made.try_emplace({size.w, size.h}, folder / (name + ".mp4"));
     if (added)
         runFFmpeg("color=c=black:s=" + name,
-                  {"-frames:v", std::to_string(picturesMade), "-c:v", "libx264", "-preset", "ultrafast"}, found->second);
+                  {"-frames:v", std::to_string(picturesMade), "-c:v", "libx264", "-preset", "ultrafast"},
+                  found->second);
     return found->second;
 }
 
@@ -59,7 +60,8 @@ public:
         fs::copy_file(madeVideo(plan.size), into / plan.file);
         if (cutsMainFile) fs::resize_file(into / plan.file, fs::file_size(into / plan.file) * 2 / 3);
         if (cancelled()) throw CancellationError(); // with one file made
-        for (const LadderPlan::Strip& strip : plan.strips) fs::copy_file(madeVideo(plan.stripSize), into / strip.file);
+        for (const LadderPlan::Strip& strip : plan.strips)
+            fs::copy_file(madeVideo(plan.stripSize), into / strip.file);
         writeFile(into / "clip.sb-scratch", "left over");
         progress(0.5);
         return claimed;
@@ -143,8 +145,8 @@ TEST_F(MakingTest, AFileCutShortOrACountOffByMoreThanOneFailsAndLeavesNothing) {
     const auto notWhole = testing::ThrowsMessage<TrelkError>(testing::StrEq("the made file is not whole · clip.mp4"));
     PlanWriter cut(h264(7680, 1080));
     cut.cutsMainFile = true;
-    EXPECT_THAT([&] { make(cut); }, testing::ThrowsMessage<TrelkError>(testing::StrEq(
-                                        "the made file is not whole · clip.wide-7680x1080.mp4")));
+    EXPECT_THAT([&] { make(cut); }, testing::ThrowsMessage<TrelkError>(
+                                        testing::StrEq("the made file is not whole · clip.wide-7680x1080.mp4")));
     EXPECT_TRUE(fs::is_empty(folder / "out")) << "no strip, no manifest, no work folder";
 
     MasterInfo info = h264(64, 36);
