@@ -80,19 +80,19 @@ struct SoundFile {
     }
 };
 
-void makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                       const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+int64_t makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                          const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
     const std::optional<fs::path> ffmpeg = FFDecode::path();
     if (!ffmpeg) throw DecodeFailure(info.ffCodecName());
     SoundFile sound;
     if (info.audio) sound.path = FFDecode::soundAsWAV(master, into);
     LadderRun run{.pictures = LadderRun::ProgramPictures{*ffmpeg, master}, .info = info, .plan = plan, .dir = into};
     if (sound.path) run.sound = firstSound(Media::MediaAsset::open(*sound.path));
-    run.run(progress, cancelled);
+    return run.run(progress, cancelled);
 }
 
-void makeOnPlatform(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                    const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+int64_t makeOnPlatform(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                       const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
     const std::shared_ptr<const Media::MediaAsset> asset = Media::MediaAsset::open(master);
     const Media::VideoTrack& track = firstVideoTrack(*asset);
     LadderRun run{.pictures = LadderRun::LibraryPictures{asset, track},
@@ -104,13 +104,13 @@ void makeOnPlatform(const fs::path& master, const MasterInfo& info, const Ladder
     const std::optional<fs::path> ffmpeg = FFDecode::path();
     if (FFDecode::handles(info.codec) && ffmpeg) run.pictures = LadderRun::ProgramPictures{*ffmpeg, master};
     try {
-        run.run(progress, cancelled);
+        return run.run(progress, cancelled);
     } catch (const DecodeFailure&) {
         // What the libraries open but cannot decode may still go through the ffmpeg program.
         if (std::holds_alternative<LadderRun::ProgramPictures>(run.pictures) || !ffmpeg) throw;
         removePlanFiles(plan, into);
         run.pictures = LadderRun::ProgramPictures{*ffmpeg, master};
-        run.run(progress, cancelled);
+        return run.run(progress, cancelled);
     }
 }
 
@@ -171,10 +171,10 @@ std::string AVEngine::fourcc(uint32_t code) {
     return std::string(Text::trim(text, whiteSpace));
 }
 
-void AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-                    const Progress& progress, const Cancelled& cancelled) {
+int64_t AVEngine::make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                       const Progress& progress, const Cancelled& cancelled) {
     requireRegular(master);
     if (plan.alpha) return AlphaEncode::make(master, info, plan, into, progress, cancelled);
     if (info.probedByFFmpeg()) return makeThroughFFmpeg(master, info, plan, into, progress, cancelled);
-    makeOnPlatform(master, info, plan, into, progress, cancelled);
+    return makeOnPlatform(master, info, plan, into, progress, cancelled);
 }

@@ -14,8 +14,8 @@ public:
     static constexpr std::string_view encoderName = "x264 H.264 · vorlane Trelk";
 
     MasterInfo probe(const std::filesystem::path& master) override;
-    void make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-              const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override;
+    int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
+                 const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override;
 
     // The facts as the media libraries read them. Throws TrelkError or their own error.
     static MasterInfo avProbe(const std::filesystem::path& master);

@@ -112,8 +112,8 @@ void removeAll(const std::vector<fs::path>& files) {
 
 namespace AlphaEncode {
 
-void make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
-          const Progress& progress, const Cancelled& cancelled) {
+int64_t make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+             const Progress& progress, const Cancelled& cancelled) {
     const std::string tallest = std::to_string(LadderPlan::alphaMax);
     if (info.h > LadderPlan::alphaMax)
         throw TrelkError("an alpha master over " + tallest + " px tall isn't made yet · export it at " + tallest +
@@ -124,7 +124,7 @@ void make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan
     for (const std::string& file : plan.files()) outputs.push_back(into / file);
     // The calling thread is the making's own, so the run happens on it rather than a new one.
     try {
-        run(*ffmpeg, arguments(master, into, plan, info), info.duration, progress, cancelled);
+        return run(*ffmpeg, arguments(master, into, plan, info), info.duration, progress, cancelled);
     } catch (...) {
         removeAll(outputs);
         throw;
@@ -156,8 +156,8 @@ std::vector<std::string> arguments(const fs::path& master, const fs::path& into,
     return list;
 }
 
-void run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, double duration,
-         const Progress& progress, const Cancelled& cancelled) {
+int64_t run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, double duration,
+            const Progress& progress, const Cancelled& cancelled) {
     std::optional<Process> process;
     try {
         process.emplace(Process::start(ffmpeg, arguments, Process::Stream::pipe, Process::Stream::pipe));
@@ -166,10 +166,12 @@ void run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, doub
     }
     ErrorText errors(process->error());
     Process::Exit exit;
+    int64_t written = 0;
     try {
         Watchdog watchdog(*process, cancelled);
         readLines(process->output(), [&](const std::string& line) {
             if (std::optional<double> done = fraction(line, duration); done && progress) progress(*done);
+            if (std::optional<int64_t> count = pictures(line)) written = *count;
         });
         exit = process->wait();
     } catch (...) {
@@ -180,7 +182,7 @@ void run(const fs::path& ffmpeg, const std::vector<std::string>& arguments, doub
     if (cancelled && cancelled()) throw CancellationError();
     if (exit.succeeded()) {
         if (progress) progress(0.99);
-        return;
+        return written;
     }
     std::string reason = errors.lastLine();
     throw TrelkError("couldn't make the alpha video" + (reason.empty() ? "" : ": " + reason));
@@ -192,6 +194,12 @@ std::optional<double> fraction(std::string_view line, double duration) {
     std::optional<double> micros = Text::parseDecimal(line.substr(key.size()));
     if (!micros) return std::nullopt;
     return std::clamp(*micros / 1e6 / duration, 0.0, 0.99);
+}
+
+std::optional<int64_t> pictures(std::string_view line) {
+    constexpr std::string_view key = "frame=";
+    if (!line.starts_with(key)) return std::nullopt;
+    return Text::parseInteger(line.substr(key.size()));
 }
 
 } // namespace AlphaEncode

@@ -1,6 +1,7 @@
 #pragma once
 #include "TrelkCore/Making/Ladder.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
@@ -15,8 +16,9 @@ public:
 
     // Throws TrelkError, or passes the platform's own error on.
     virtual MasterInfo probe(const std::filesystem::path& master) = 0;
-    // Writes every file of the plan into `into`, reporting progress from 0 to 0.99. Throws
+    // Writes every file of the plan into `into`, reporting progress from 0 to 0.99, and returns
+    // the number of pictures written into each of them: they all get the same. Throws
     // TrelkError, or CancellationError once cancelled() says so.
-    virtual void make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-                      const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) = 0;
+    virtual int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
+                         const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) = 0;
 };

@@ -35,6 +35,7 @@ public:
     void pictures();
     void finish();
     void stop();
+    int64_t picturesWritten() const { return written; }
 
 private:
     void openPictures();
@@ -231,7 +232,7 @@ void Pass::stop() {
 
 } // namespace
 
-void LadderRun::run(const Progress& progress, const Cancelled& cancelled) const {
+int64_t LadderRun::run(const Progress& progress, const Cancelled& cancelled) const {
     Pass pass(*this, progress, cancelled);
     pass.setUp();
     try {
@@ -242,6 +243,7 @@ void LadderRun::run(const Progress& progress, const Cancelled& cancelled) const 
         pass.stop();
         throw;
     }
+    return pass.picturesWritten();
 }
 
 std::optional<Media::AudioSample> LadderRun::shift(Media::AudioSample sample, Media::Time offset) {

@@ -35,10 +35,10 @@ struct LadderRun {
     LadderPlan plan{};
     std::filesystem::path dir{};
 
-    // Blocks until every file is written. Throws DecodeFailure when the libraries cannot decode
-    // the first picture, TrelkError, CancellationError, or the platform's error; whatever was
-    // started is stopped first.
-    void run(const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) const;
+    // Blocks until every file is written; returns the number of pictures written into each.
+    // Throws DecodeFailure when the libraries cannot decode the first picture, TrelkError,
+    // CancellationError, or the platform's error; whatever was started is stopped first.
+    int64_t run(const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) const;
 
     // The sample with its time moved back by offset; none when it then starts before zero.
     static std::optional<Media::AudioSample> shift(Media::AudioSample sample, Media::Time offset);

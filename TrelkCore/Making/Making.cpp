@@ -3,6 +3,7 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/AlphaEncode.h"
 #include "TrelkCore/Making/FFDecode.h"
+#include "TrelkCore/Making/MadeCheck.h"
 #include "TrelkCore/MediaKinds.h"
 #include "TrelkCore/Platform/Crypto.h"
 #include "TrelkCore/Platform/FileMoves.h"
@@ -51,12 +52,13 @@ std::optional<LadderPlan> ladderOf(const fs::path& master, const MasterInfo& inf
                             alpha ? LadderPlan::Alpha::yes : LadderPlan::Alpha::no);
 }
 
-// The ladder's files and a package's manifest, made in `work`.
+// The ladder's files, checked whole, and a package's manifest, made in `work`.
 Making::Made makeLadder(LadderEngine& engine, const LadderPlan& plan, const fs::path& master, const MasterInfo& info,
                         const fs::path& work, std::string_view encoder, const LadderEngine::Progress& progress,
                         const LadderEngine::Cancelled& cancelled) {
     const std::string name = master.filename().string();
-    engine.make(master, info, plan, work, progress, cancelled);
+    const int64_t written = engine.make(master, info, plan, work, progress, cancelled);
+    MadeCheck::requireWhole(plan, work, written, master, info);
     Making::Made made{info, plan.files(), plan.file};
     if (!plan.isPackage()) return made;
     const std::string manifest = plan.manifestData(

@@ -433,9 +433,12 @@ TEST(AlphaEncodeMake, PadsAnOddMasterToEvenSizesWithTransparency) {
         EXPECT_LE(alphaAt(alpha, 34, x, 17), 2) << "column " << x;
 }
 
-TEST(AlphaEncodeMake, MakesAMasterExactly4096Tall) {
+TEST(AlphaEncodeMake, MakesAMasterExactly4096TallAndTellsItsTwoPictures) {
     TempFolder into;
-    makeAll(masters().tall, FFDecode::probe(masters().tall), alphaPlan(16, 4096), into.path());
+    EXPECT_EQ(AlphaEncode::make(
+                  masters().tall, FFDecode::probe(masters().tall), alphaPlan(16, 4096), into.path(), [](double) {},
+                  [] { return false; }),
+              2);
     EXPECT_EQ(streamsOf(into / "clip.webm"), alphaVP9(16, 4096, Sound::without));
 }
 

@@ -2,35 +2,75 @@
 
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Library/Package.h"
+#include "TrelkCore/Making/FFDecode.h"
+#include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <set>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// An engine that writes every planned file as a few bytes.
+fs::path ffmpeg() {
+    std::optional<fs::path> found = FFDecode::path();
+    if (!found) throw std::runtime_error("no ffmpeg beside the test program");
+    return *found;
+}
+
+// Runs ffmpeg on a lavfi source at 25 pictures per second.
+void runFFmpeg(const std::string& source, std::vector<std::string> more, const fs::path& out) {
+    std::vector<std::string> arguments{"-v", "error", "-nostdin", "-f", "lavfi", "-i", source + ":r=25"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    arguments.insert(arguments.end(), {"-y", out.string()});
+    runProgram(ffmpeg().string(), arguments);
+    if (!fs::exists(out)) throw std::runtime_error("ffmpeg made no " + out.string());
+}
+
+constexpr int64_t picturesMade = 2;
+
+// An H.264 MP4 of two black pictures of that size, made once per size.
+const fs::path& madeVideo(LadderPlan::Size size) {
+    static const TempFolder folder;
+    static std::map<std::pair<int64_t, int64_t>, fs::path> made;
+    const std::string name = std::to_string(size.w) + "x" + std::to_string(size.h);
+    auto [found, added] = made.try_emplace({size.w, size.h}, folder / (name + ".mp4"));
+    if (added)
+        runFFmpeg("color=c=black:s=" + name,
+                  {"-frames:v", std::to_string(picturesMade), "-c:v", "libx264", "-preset", "ultrafast"},
+                  found->second);
+    return found->second;
+}
+
+// An engine that writes every planned file as a short video of its planned size.
 class PlanWriter : public LadderEngine {
 public:
     explicit PlanWriter(MasterInfo info) : info(std::move(info)) {}
 
     MasterInfo probe(const fs::path&) override { return info; } // not asked: the facts come with the call
-    void make(const fs::path&, const MasterInfo&, const LadderPlan& plan, const fs::path& into, const Progress& progress,
-              const Cancelled& cancelled) override {
+    int64_t make(const fs::path&, const MasterInfo&, const LadderPlan& plan, const fs::path& into,
+                 const Progress& progress, const Cancelled& cancelled) override {
         planned = plan;
-        writeFile(into / plan.file, "main");
+        fs::copy_file(madeVideo(plan.size), into / plan.file);
+        if (cutsMainFile) fs::resize_file(into / plan.file, fs::file_size(into / plan.file) * 2 / 3);
         if (cancelled()) throw CancellationError(); // with one file made
-        for (const LadderPlan::Strip& strip : plan.strips) writeFile(into / strip.file, "strip");
+        for (const LadderPlan::Strip& strip : plan.strips)
+            fs::copy_file(madeVideo(plan.stripSize), into / strip.file);
         writeFile(into / "clip.sb-scratch", "left over");
         progress(0.5);
+        return claimed;
     }
 
     MasterInfo info;
     std::optional<LadderPlan> planned;
+    int64_t claimed = picturesMade; // the pictures it says it wrote into each file
+    bool cutsMainFile = false;
 };
 
 MasterInfo h264(int64_t w, int64_t h) {
@@ -96,12 +136,37 @@ TEST_F(MakingTest, AWideMasterBecomesAPackageWithItsManifest) {
     const nlohmann::json manifest = nlohmann::json::parse(readFile(folder / "out" / "clip.vorlane.json"));
     EXPECT_EQ(manifest.at("encoder"), "test encoder");
     EXPECT_EQ(manifest.at("master").at("name"), "clip.mov");
-    EXPECT_EQ(manifest.at("wide").at("bytes"), 4);
+    EXPECT_EQ(manifest.at("wide").at("bytes"), fs::file_size(folder / "out" / engine.planned->file));
     EXPECT_TRUE(Library::package(folder / "out" / "clip.vorlane.json")) << "the library reads it back";
     std::set<std::string> inPlace;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder / "out"))
         inPlace.insert(entry.path().filename());
     EXPECT_EQ(inPlace, std::set<std::string>(made.files.begin(), made.files.end())) << "and no work folder";
+}
+
+TEST_F(MakingTest, AFileCutShortOrACountOffByMoreThanOneFailsAndLeavesNothing) {
+    const auto notWhole = testing::ThrowsMessage<TrelkError>(testing::StrEq("the made file is not whole · clip.mp4"));
+    PlanWriter cut(h264(7680, 1080));
+    cut.cutsMainFile = true;
+    EXPECT_THAT([&] { make(cut); }, testing::ThrowsMessage<TrelkError>(
+                                        testing::StrEq("the made file is not whole · clip.wide-7680x1080.mp4")));
+    EXPECT_TRUE(fs::is_empty(folder / "out")) << "no strip, no manifest, no work folder";
+
+    MasterInfo info = h264(64, 36);
+    info.codec = "apcn";
+    PlanWriter miscounted(info);
+    miscounted.claimed = picturesMade + 2;
+    EXPECT_THAT([&] { make(miscounted); }, notWhole);
+    miscounted.claimed = picturesMade + 1;
+    EXPECT_NO_THROW(make(miscounted)) << "within one";
+
+    // What the ffmpeg program decodes is also held to the master's length: five pictures here.
+    fs::remove(folder / "out" / "clip.mp4");
+    runFFmpeg("testsrc2=s=64x36:d=0.2", {"-c:v", "libx264"}, master);
+    info.codec = "ff:h264";
+    PlanWriter shortOfTheMaster(info);
+    EXPECT_THAT([&] { make(shortOfTheMaster); }, notWhole);
+    EXPECT_TRUE(fs::is_empty(folder / "out"));
 }
 
 TEST_F(MakingTest, ACancelIsPassedOnAndLeavesNothing) {
