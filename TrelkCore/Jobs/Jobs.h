@@ -174,6 +174,7 @@ private:
     std::map<std::string, Made> made;
     std::map<std::string, Stamp> seen;
     std::map<std::string, Stamp> seenMade;
+    bool watching = false; // a pass is under way: one that overlaps it is left out
     double quiet = 30;
     std::map<std::string, Stamp> skipped;
     std::map<std::string, Mark> dismissed;

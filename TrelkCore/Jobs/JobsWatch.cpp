@@ -45,6 +45,19 @@ std::map<std::string, Files::Facts> Jobs::madeMasterFacts() const {
 }
 
 void Jobs::watch() {
+    {
+        // Two passes queueing the same files at once would split a set between two batches.
+        std::lock_guard guard(lock);
+        if (watching) return;
+        watching = true;
+    }
+    struct Pass {
+        Jobs& jobs;
+        ~Pass() {
+            std::lock_guard guard(jobs.lock);
+            jobs.watching = false;
+        }
+    } pass{*this};
     const Time now = senses.now();
     // The folder is listed and the attributes read before the lock is taken.
     const Seen dropped = dropFolderFiles();

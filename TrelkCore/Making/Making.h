@@ -27,10 +27,11 @@ void putAsItIs(const std::filesystem::path& master, const std::filesystem::path&
 // The names of the files video() will put in its target folder for this master.
 std::vector<std::string> files(const std::filesystem::path& master, const MasterInfo& info);
 
-// Puts the probed master in `into` as it is when it can be used so, else plans
-// its ladder, has the engine make it and writes a package's manifest naming `encoder`. What is
-// made is moved into `into` one file at a time, the manifest last, so that a failure or a cancel
-// leaves no half-made file there and a kill leaves each finished file in place.
+// Puts the probed master in `into` as it is when it can be used so, else plans its ladder, has
+// the engine make it, checks that every made file is whole and writes a package's manifest
+// naming `encoder`. What is made is moved into `into` one file at a time, the manifest last, so
+// that a failure or a cancel leaves no half-made file there and a kill leaves each finished file
+// in place.
 // Throws TrelkError, CancellationError or the engine's own error; files already in place stay.
 Made video(LadderEngine& engine, const std::filesystem::path& master, const MasterInfo& info,
            const std::filesystem::path& into, Transfer transfer, std::string_view encoder,

@@ -14,15 +14,15 @@
 class TestEngine : public LadderEngine {
 public:
     MasterInfo probe(const std::filesystem::path& master) override { return real.probe(master); }
-    void make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
-              const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override {
+    int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
+                 const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override {
         ++makes;
         for (double fraction : fractions) progress(fraction);
         if (holding) {
             while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             throw CancellationError();
         }
-        real.make(master, info, plan, into, progress, cancelled);
+        return real.make(master, info, plan, into, progress, cancelled);
     }
 
     AVEngine real;

@@ -2,9 +2,8 @@
 
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Library/Package.h"
-#include "TrelkCore/Making/FFDecode.h"
-#include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestMedia.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,26 +11,10 @@
 
 #include <map>
 #include <set>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path ffmpeg() {
-    std::optional<fs::path> found = FFDecode::path();
-    if (!found) throw std::runtime_error("no ffmpeg beside the test program");
-    return *found;
-}
-
-// Runs ffmpeg on a lavfi source at 25 pictures per second.
-void runFFmpeg(const std::string& source, std::vector<std::string> more, const fs::path& out) {
-    std::vector<std::string> arguments{"-v", "error", "-nostdin", "-f", "lavfi", "-i", source + ":r=25"};
-    arguments.insert(arguments.end(), more.begin(), more.end());
-    arguments.insert(arguments.end(), {"-y", out.string()});
-    runProgram(ffmpeg().string(), arguments);
-    if (!fs::exists(out)) throw std::runtime_error("ffmpeg made no " + out.string());
-}
 
 constexpr int64_t picturesMade = 2;
 
@@ -42,9 +25,8 @@ const fs::path& madeVideo(LadderPlan::Size size) {
     const std::string name = std::to_string(size.w) + "x" + std::to_string(size.h);
     auto [found, added] = made.try_emplace({size.w, size.h}, folder / (name + ".mp4"));
     if (added)
-        runFFmpeg("color=c=black:s=" + name,
-                  {"-frames:v", std::to_string(picturesMade), "-c:v", "libx264", "-preset", "ultrafast"},
-                  found->second);
+        TestMedia::video(found->second, int(size.w), int(size.h),
+                         {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast"}, picturesMade);
     return found->second;
 }
 
@@ -162,7 +144,7 @@ TEST_F(MakingTest, AFileCutShortOrACountOffByMoreThanOneFailsAndLeavesNothing) {
 
     // What the ffmpeg program decodes is also held to the master's length: five pictures here.
     fs::remove(folder / "out" / "clip.mp4");
-    runFFmpeg("testsrc2=s=64x36:d=0.2", {"-c:v", "libx264"}, master);
+    TestMedia::video(master, 64, 36, {"-c:v", "libx264"}, 5);
     info.codec = "ff:h264";
     PlanWriter shortOfTheMaster(info);
     EXPECT_THAT([&] { make(shortOfTheMaster); }, notWhole);

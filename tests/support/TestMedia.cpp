@@ -24,8 +24,8 @@ fs::path run(const fs::path& out, int w, int h, std::vector<std::string> argumen
 
 } // namespace
 
-fs::path video(const fs::path& out, int w, int h, const std::vector<std::string>& codec) {
-    std::vector<std::string> arguments{"-frames:v", "4"};
+fs::path video(const fs::path& out, int w, int h, const std::vector<std::string>& codec, int pictures) {
+    std::vector<std::string> arguments{"-frames:v", std::to_string(pictures)};
     arguments.insert(arguments.end(), codec.begin(), codec.end());
     return run(out, w, h, arguments);
 }
