@@ -143,9 +143,13 @@ private:
 
     // JobsWatch.cpp
     using Seen = std::vector<std::pair<std::filesystem::path, Files::Facts>>;
+    struct MadeLook {
+        std::vector<std::string> checked;            // the kept masters looked at in this pass
+        std::map<std::string, Files::Facts> facts; // of those that could be read
+    };
     Seen dropFolderFiles() const;
-    std::map<std::string, Files::Facts> madeMasterFacts() const;
-    std::vector<Candidate> decide(Time now, const Seen& dropped, const std::map<std::string, Files::Facts>& madeFacts,
+    MadeLook lookAtMadeMasters();
+    std::vector<Candidate> decide(Time now, const Seen& dropped, const MadeLook& madeLook,
                                   bool& marksPruned); // under the lock
 
     // JobsRecords.cpp
@@ -174,6 +178,7 @@ private:
     std::map<std::string, Made> made;
     std::map<std::string, Stamp> seen;
     std::map<std::string, Stamp> seenMade;
+    std::string madeResume; // the last kept master a pass looked at
     bool watching = false; // a pass is under way: one that overlaps it is left out
     double quiet = 30;
     std::map<std::string, Stamp> skipped;

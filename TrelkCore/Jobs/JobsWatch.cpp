@@ -17,6 +17,9 @@ constexpr double placeholderCreation = 443779200;
 constexpr double day = 86400;
 // A kept master counts as changed only when it is this much newer than when it was made.
 constexpr double madeTolerance = 1;
+// Each attribute read costs a system call: with more kept masters than this, a pass looks at
+// this many, taking up where the last left off, and each is looked at every few passes.
+constexpr size_t madeChecksPerPass = 2048;
 
 } // namespace
 
@@ -32,16 +35,21 @@ Jobs::Seen Jobs::dropFolderFiles() const {
     return files;
 }
 
-std::map<std::string, Files::Facts> Jobs::madeMasterFacts() const {
-    std::vector<std::string> masters;
+Jobs::MadeLook Jobs::lookAtMadeMasters() {
+    MadeLook look;
     {
         std::lock_guard guard(lock);
-        for (const auto& [master, record] : made) masters.push_back(master);
+        auto record = made.upper_bound(madeResume);
+        while (look.checked.size() < std::min(made.size(), madeChecksPerPass)) {
+            if (record == made.end()) record = made.begin();
+            look.checked.push_back(record->first);
+            ++record;
+        }
+        if (!look.checked.empty()) madeResume = look.checked.back();
     }
-    std::map<std::string, Files::Facts> facts;
-    for (const std::string& master : masters)
-        if (std::optional<Files::Facts> read = senses.facts(master)) facts.emplace(master, *read);
-    return facts;
+    for (const std::string& master : look.checked)
+        if (std::optional<Files::Facts> read = senses.facts(master)) look.facts.emplace(master, *read);
+    return look;
 }
 
 void Jobs::watch() {
@@ -61,14 +69,14 @@ void Jobs::watch() {
     const Time now = senses.now();
     // The folder is listed and the attributes read before the lock is taken.
     const Seen dropped = dropFolderFiles();
-    const std::map<std::string, Files::Facts> madeFacts = madeMasterFacts();
+    const MadeLook madeLook = lookAtMadeMasters();
     std::vector<Candidate> candidates;
     bool marksPruned = false;
     std::map<std::string, Mark> marks;
     uint64_t version = 0;
     {
         std::lock_guard guard(lock);
-        candidates = decide(now, dropped, madeFacts, marksPruned);
+        candidates = decide(now, dropped, madeLook, marksPruned);
         if (marksPruned) {
             marks = dismissed;
             version = ++dismissedVersion;
@@ -84,15 +92,14 @@ void Jobs::watch() {
         if (!candidate.dropped) add(candidate.master, false);
 }
 
-std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped,
-                                          const std::map<std::string, Files::Facts>& madeFacts, bool& marksPruned) {
+std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped, const MadeLook& madeLook,
+                                          bool& marksPruned) {
     std::set<std::string> activeMasters;
     for (const Job& job : list)
         if (job.active()) activeMasters.insert(job.master.string());
     const auto settled = [&](const std::string& path, const Stamp& stamp, const Files::Facts& facts,
-                             const std::map<std::string, Stamp>& previous) {
-        auto before = previous.find(path);
-        if (before == previous.end() || before->second != stamp) return false;
+                             const std::optional<Stamp>& before) {
+        if (before != stamp) return false;
         if (facts.created && std::abs(seconds(*facts.created) - placeholderCreation) <= day) return false;
         if (seconds(now) - seconds(facts.modified) < quiet) return false;
         if (auto skip = skipped.find(path); skip != skipped.end() && skip->second == stamp) return false;
@@ -106,22 +113,30 @@ std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped,
         const fs::path path = standardized(file);
         const Stamp stamp{facts.size, facts.modified};
         current[path.string()] = stamp;
-        if (settled(path.string(), stamp, facts, seen)) candidates.push_back({path, true});
+        auto before = seen.find(path.string());
+        if (settled(path.string(), stamp, facts, before == seen.end() ? std::nullopt : std::optional(before->second)))
+            candidates.push_back({path, true});
     }
-    seen = current;
+    seen = std::move(current);
     // A mark goes once its file has left "Drop here" or changed, unless a kept master has it.
     marksPruned = std::erase_if(dismissed, [&](const auto& entry) {
-        auto file = current.find(entry.first);
-        return (file == current.end() || !entry.second.matches(file->second)) && !made.contains(entry.first);
+        auto file = seen.find(entry.first);
+        return (file == seen.end() || !entry.second.matches(file->second)) && !made.contains(entry.first);
     }) > 0;
-    std::map<std::string, Stamp> currentMade;
-    for (const auto& [path, record] : made) {
-        auto facts = madeFacts.find(path);
-        if (facts == madeFacts.end() || record.modified + madeTolerance >= seconds(facts->second.modified)) continue;
+    for (const std::string& path : madeLook.checked) {
+        std::optional<Stamp> before;
+        if (auto previous = seenMade.find(path); previous != seenMade.end()) {
+            before = previous->second;
+            seenMade.erase(previous);
+        }
+        auto record = made.find(path);
+        auto facts = madeLook.facts.find(path);
+        if (record == made.end() || facts == madeLook.facts.end() ||
+            record->second.modified + madeTolerance >= seconds(facts->second.modified))
+            continue;
         const Stamp stamp{facts->second.size, facts->second.modified};
-        currentMade[path] = stamp;
-        if (settled(path, stamp, facts->second, seenMade)) candidates.push_back({path, false});
+        seenMade[path] = stamp;
+        if (settled(path, stamp, facts->second, before)) candidates.push_back({path, false});
     }
-    seenMade = currentMade;
     return candidates;
 }
