@@ -245,9 +245,9 @@ bool Jobs::dismissLocked(const std::set<std::string>& ids) {
         if (!ids.contains(job.id) || !job.stopped()) continue;
         const std::string path = job.master.string();
         auto skip = skipped.find(path);
-        std::optional<Stamp> stamp = skip != skipped.end() ? std::optional(skip->second) : stampNow(job.master);
-        if (!stamp) continue;
-        dismissed[path] = Mark{stamp->bytes, seconds(stamp->modified)};
+        std::optional<Stamp> last = skip != skipped.end() ? std::optional(skip->second) : stamp(job.master);
+        if (!last) continue;
+        dismissed[path] = Mark{last->bytes, seconds(last->modified)};
         marked = true;
     }
     std::erase_if(list, [&](const Job& job) { return ids.contains(job.id) && !job.active(); });
@@ -278,20 +278,14 @@ void Jobs::clearFailed() {
     remove(ids);
 }
 
-std::optional<Jobs::Stamp> Jobs::stamp(const fs::path& file) {
-    std::optional<Files::Facts> facts = Files::facts(file);
-    if (!facts) return std::nullopt;
-    return Stamp{facts->size, facts->modified};
-}
-
-std::optional<Jobs::Stamp> Jobs::stampNow(const fs::path& file) const {
+std::optional<Jobs::Stamp> Jobs::stamp(const fs::path& file) const {
     std::optional<Files::Facts> facts = senses.facts(file);
     if (!facts) return std::nullopt;
     return Stamp{facts->size, facts->modified};
 }
 
 void Jobs::recordSkip(const Job& job) {
-    if (std::optional<Stamp> stamp = stampNow(job.master)) skipped[job.master.string()] = *stamp;
+    if (std::optional<Stamp> now = stamp(job.master)) skipped[job.master.string()] = *now;
 }
 
 bool Jobs::partial(std::string_view name) {

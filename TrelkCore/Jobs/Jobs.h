@@ -99,7 +99,8 @@ public:
     // One pass of the folder watch.
     void watch();
 
-    static std::optional<Stamp> stamp(const std::filesystem::path& file);
+    // The file's size and modification date as the queue sees them; none when they cannot be read.
+    std::optional<Stamp> stamp(const std::filesystem::path& file) const;
     // Whether the name is that of a download still under way.
     static bool partial(std::string_view name);
     std::filesystem::path dropFolder() const { return library / dropName; }
@@ -119,7 +120,6 @@ private:
     static double seconds(Time time);
     void announce();
     Job* listed(const std::string& id); // under the lock
-    std::optional<Stamp> stampNow(const std::filesystem::path& file) const;
     void recordSkip(const Job& job);                    // under the lock
     bool dismissLocked(const std::set<std::string>& ids); // under the lock; whether marks changed
     std::vector<std::optional<std::string>> addGroups(const std::vector<std::filesystem::path>& masters,

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -112,6 +115,24 @@ TEST_F(JobsTest, AMasterAddedFromElsewhereIsCopiedAndStaysWhereItIs) {
     EXPECT_EQ(fs::hard_link_count(master), 1u);
     EXPECT_EQ(readFile(library / "Clip" / "Clip.mp4"), readFile(master));
     EXPECT_EQ(records()[master.string()]["output"], "Clip");
+}
+
+TEST_F(JobsTest, ALibraryWithoutRoomFailsTheJobAndLosesNothing) {
+    const fs::path master = TestMedia::video(folder / "Clip.mp4", 320, 180);
+    const std::string bytes = readFile(master);
+    // Files may not grow past half the master: the copy runs out of room as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit tight = before;
+    tight.rlim_cur = bytes.size() / 2;
+    setrlimit(RLIMIT_FSIZE, &tight);
+    const Job job = made(master, false);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(stateOf(job), "failed: copy: File too large");
+    EXPECT_EQ(readFile(master), bytes);
+    EXPECT_EQ(hiddenInLibrary(), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(library / "Clip"));
 }
 
 TEST_F(JobsTest, TheQueuesOwnFolderNamesAndTakenNamesAreNeverOutputs) {
