@@ -135,6 +135,8 @@ private:
     Rendition makeVideo(const Job& job, const std::filesystem::path& work, MadeFacts& facts);
     void keep(const Job& job, const std::filesystem::path& work, const std::string& base, const Rendition& rendition,
               Time madeDate);
+    // Sets (or with none removes) a kept master's record and writes masters.json; the record it replaced.
+    std::optional<Made> record(const std::string& kept, const std::optional<Made>& value);
     std::string outputName(const std::string& base, const std::optional<std::string>& kept);
     void place(const std::filesystem::path& work, const std::string& name);
     void progress(const std::string& id, double fraction);

@@ -174,26 +174,14 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
     }
     const std::string name = outputName(base, kept);
     senses.reached("made");
+    // The record goes first: a master made again after a kill then goes back into the same folder.
     std::optional<Made> before;
-    std::map<std::string, Made> records;
-    if (kept) {
-        std::lock_guard guard(lock);
-        if (auto record = made.find(*kept); record != made.end()) before = record->second;
-        made[*kept] = Made{seconds(madeDate), name};
-        records = made;
-    }
-    if (kept) saveMade(records);
+    if (kept) before = record(*kept, Made{seconds(madeDate), name});
     senses.reached("recorded");
     try {
         place(work, name);
     } catch (...) {
-        if (kept) {
-            std::lock_guard guard(lock);
-            if (before) made[*kept] = *before;
-            else made.erase(*kept);
-            records = made;
-        }
-        if (kept) saveMade(records);
+        if (kept) record(*kept, before);
         throw;
     }
     {
@@ -206,6 +194,20 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
     if (toMasters) fs::rename(job.master, keptMaster);
     // The master is its own rendition, now in place: "Drop here" lets go of its name.
     else if (job.dropped && rendition.asItIs) fs::remove(job.master, error);
+}
+
+std::optional<Jobs::Made> Jobs::record(const std::string& kept, const std::optional<Made>& value) {
+    std::optional<Made> before;
+    std::map<std::string, Made> records;
+    {
+        std::lock_guard guard(lock);
+        if (auto record = made.find(kept); record != made.end()) before = record->second;
+        if (value) made[kept] = *value;
+        else made.erase(kept);
+        records = made;
+    }
+    saveMade(records);
+    return before;
 }
 
 std::string Jobs::outputName(const std::string& base, const std::optional<std::string>& kept) {
