@@ -15,7 +15,7 @@ TrelkModel::Setup TrelkModel::standard() {
 TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     : desktop(desktop),
       pairing(setup.serviceFolder / "tokens.json"),
-      router(pairing, TrelkInfo::current().description()),
+      router(pairing, TrelkInfo::current().description(), [] { return Router::Assets{}; }),
       server(router) {
     pairedCount = pairing.count();
     QPointer<TrelkModel> model(this);

@@ -1,6 +1,8 @@
 #include "TrelkCore/Service/Router.h"
 
+#include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Platform/Text.h"
+#include "TrelkCore/Service/JobListing.h"
 
 #include <nlohmann/json.hpp>
 
@@ -51,11 +53,13 @@ bool hostPasses(const HTTPRequest& request) {
     return !host || Origins::loopbackHost(*host);
 }
 HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
+HTTPResponse noSuchFile() { return HTTPResponse::error(404, "no such file"); }
 
 } // namespace
 
-Router::Router(Pairing& pairing, std::string version, PairRequest onPairRequest)
-    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)) {}
+Router::Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest)
+    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)),
+      assets(std::move(assets)) {}
 
 HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::string>& origin) {
     if (!hostPasses(request) || (origin && !Origins::allowed(*origin))) return notAllowed();
@@ -69,13 +73,14 @@ HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::
     if (method == "GET" && is(segments, {"hello"})) return hello(request);
     if (method == "POST" && is(segments, {"pair"})) return pair(origin);
     if (method == "GET" && segments.size() == 2 && segments[0] == "pair") return pairState(segments[1]);
-    // The library, project, upload and file stores are not part of the service yet.
-    bool protectedRoute = (method == "GET" && is(segments, {"library"})) ||
-                          (method == "POST" && is(segments, {"project"})) ||
-                          (method == "GET" && is(segments, {"upload"})) ||
-                          (method == "POST" && is(segments, {"upload"})) ||
-                          (method == "GET" && segments.size() == 3 && segments[0] == "file");
-    if (protectedRoute) return tokenPasses(request) ? notFound() : pairFirst();
+    if (method == "GET" && is(segments, {"library"})) return tokenPasses(request) ? library() : pairFirst();
+    // The project and upload stores are not part of the service yet.
+    bool storeRoute = (method == "POST" && is(segments, {"project"})) ||
+                      (method == "GET" && is(segments, {"upload"})) ||
+                      (method == "POST" && is(segments, {"upload"}));
+    if (storeRoute) return tokenPasses(request) ? notFound() : pairFirst();
+    if (method == "GET" && segments.size() == 3 && segments[0] == "file")
+        return tokenPasses(request) ? assetFile(segments[1], segments[2], request) : pairFirst();
 
     static const std::vector<std::string> known{"hello", "pair", "library", "project", "upload"};
     if (segments.size() == 1 && std::ranges::find(known, segments[0]) != known.end())
@@ -111,7 +116,7 @@ UploadStart Router::upload(const HTTPRequest& head) {
 HTTPResponse Router::file(const std::filesystem::path& path, std::optional<std::string_view> range) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return HTTPResponse::error(404, "no such file");
+        return noSuchFile();
     const int64_t size = info.st_size;
     HTTPHeaders headers{{"Content-Type", std::string(contentType(path))},
                         {"Accept-Ranges", "bytes"},
@@ -129,6 +134,26 @@ HTTPResponse Router::file(const std::filesystem::path& path, std::optional<std::
     if (size == 0) return HTTPResponse(200, std::move(headers));
     return HTTPResponse(200, std::move(headers), HTTPResponse::File{path, 0, size - 1});
 }
+
+HTTPResponse Router::library() const {
+    nlohmann::json listed = nlohmann::json::array();
+    if (Assets all = currentAssets())
+        for (const Asset& asset : *all) listed.push_back(asset.json());
+    return HTTPResponse::json({{"assets", std::move(listed)}, {"jobs", JobListing::json(jobs ? jobs() : std::vector<Job>{})}});
+}
+
+// Only the library decides which file a name reaches: nothing of the request becomes a path.
+HTTPResponse Router::assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const {
+    Assets all = currentAssets();
+    if (!all) return noSuchFile();
+    auto asset = std::ranges::find(*all, id, &Asset::id);
+    if (asset == all->end()) return noSuchFile();
+    std::optional<std::filesystem::path> path = Library::file(name, *asset);
+    if (!path) return noSuchFile();
+    return file(*path, request.header("range"));
+}
+
+Router::Assets Router::currentAssets() const { return assets ? assets() : nullptr; }
 
 bool Router::tokenPasses(const HTTPRequest& request) const {
     auto token = request.query.find("t");

@@ -1,20 +1,27 @@
 #pragma once
+#include "TrelkCore/Jobs/Job.h"
+#include "TrelkCore/Library/Asset.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/RequestHandler.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The service's whole HTTP surface: gate, preflight, route table, token rule and headers.
 class Router : public RequestHandler {
 public:
     using PairRequest = std::function<void(std::string id, std::string code, std::string origin)>;
+    // The last scan's assets, shared rather than copied for each request; null reads as none.
+    using Assets = std::shared_ptr<const std::vector<Asset>>;
+    using AssetProvider = std::function<Assets()>;
 
-    Router(Pairing& pairing, std::string version, PairRequest onPairRequest = {});
+    Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest = {});
 
     HTTPResponse route(const HTTPRequest& request, const std::optional<std::string>& origin);
     static HTTPResponse decorate(HTTPResponse response, const std::optional<std::string>& origin);
@@ -26,13 +33,19 @@ public:
 
     // Called on the server's thread when a page asks to pair; must return at once.
     PairRequest onPairRequest;
+    // The job queue's jobs, in queue order; called on the server's thread. Unset: no jobs.
+    std::function<std::vector<Job>()> jobs;
 
 private:
     bool tokenPasses(const HTTPRequest& request) const;
     HTTPResponse hello(const HTTPRequest& request) const;
     HTTPResponse pair(const std::optional<std::string>& origin);
     HTTPResponse pairState(const std::string& id) const;
+    HTTPResponse library() const;
+    HTTPResponse assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const;
+    Assets currentAssets() const;
 
     Pairing& pairing;
     const std::string version;
+    const AssetProvider assets;
 };

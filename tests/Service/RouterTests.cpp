@@ -1,6 +1,9 @@
 #include "TrelkCore/Service/Router.h"
 
 #include "TrelkCore/Build.h"
+#include "TrelkCore/Library/Library.h"
+#include "TrelkCore/Service/Server.h"
+#include "tests/support/HTTPClient.h"
 #include "tests/support/TempFolder.h"
 
 #include <gmock/gmock.h>
@@ -97,7 +100,8 @@ class RouterTest : public testing::Test {
 protected:
     Pairing pairing{std::nullopt};
     std::vector<PairCall> pairCalls;
-    Router router{pairing, "1.2.3", [this](std::string id, std::string code, std::string origin) {
+    Router router{pairing, "1.2.3", [] { return Router::Assets{}; },
+                  [this](std::string id, std::string code, std::string origin) {
                       pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
                   }};
 
@@ -119,13 +123,18 @@ struct Call {
     std::string target;
 };
 
-const std::vector<Call> protectedCalls{
-    {"GET", "/trelk/library"},
+// Protected endpoints whose stores the router is not given yet.
+const std::vector<Call> storeCalls{
     {"POST", "/trelk/project"},
     {"GET", "/trelk/upload"},
     {"POST", "/trelk/upload"},
-    {"GET", "/trelk/file/a0123456789abcdef0123/clip.mov"},
 };
+
+const std::vector<Call> protectedCalls = [] {
+    std::vector<Call> calls{{"GET", "/trelk/library"}, {"GET", "/trelk/file/a0123456789abcdef0123/clip.mov"}};
+    calls.insert(calls.end(), storeCalls.begin(), storeCalls.end());
+    return calls;
+}();
 
 // --- Gate and preflight
 
@@ -262,7 +271,7 @@ TEST_F(RouterTest, ProtectedEndpointsWithoutAValidTokenAskToPairFirst) {
 
 TEST_F(RouterTest, ProtectedEndpointsWithAValidTokenFromAnyOriginAreNotFoundWithoutStores) {
     std::string token = pairedToken();
-    for (const Call& call : protectedCalls)
+    for (const Call& call : storeCalls)
         for (const std::optional<std::string>& origin : {std::optional(page), std::optional(production),
                                                          std::optional<std::string>()}) {
             SCOPED_TRACE(call.method + " " + call.target + " from " + origin.value_or("no origin"));
@@ -320,7 +329,7 @@ TEST_F(RouterTest, PairFromAnAllowedOriginStartsARequestAndTellsTheCallbackOnce)
 }
 
 TEST_F(RouterTest, PairWithoutACallbackStillAnswers) {
-    Router quiet(pairing, "1.2.3");
+    Router quiet(pairing, "1.2.3", {});
     HTTPResponse response = quiet.handle(requestTo("POST", "/trelk/pair", page));
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(json::parse(textOf(response)).contains("id"));
@@ -552,6 +561,164 @@ TEST_F(RouterFileTest, DecoratedFileReplyKeepsItsOwnCacheControl) {
     EXPECT_EQ(header(response, "Cache-Control"), "private, max-age=3600");
     EXPECT_EQ(corsOf(response), expectedCORS(page));
     EXPECT_EQ(response.status, 206);
+}
+
+// --- Library endpoints, through a real server
+
+// A plain video of the library, as the scan lists it.
+Asset videoAsset(const std::filesystem::path& file) {
+    Asset asset;
+    asset.id = Library::id(file.filename().string());
+    asset.name = file.filename().string();
+    asset.folder = file.parent_path();
+    asset.file = file.filename().string();
+    return asset;
+}
+
+Job jobIn(std::string id, Job::State state) {
+    Job job;
+    job.id = id;
+    job.master = "/library/Drop here/" + id + ".mov";
+    job.state = std::move(state);
+    return job;
+}
+
+class LibraryEndpointTest : public testing::Test {
+protected:
+    void SetUp() override {
+        router.jobs = [this] { return jobs; };
+        port = startListening(server);
+        Pairing::Request asked = pairing.request(page);
+        pairing.answer(asked.id, Pairing::Decision::allow);
+        token = pairing.state(asked.id).value;
+    }
+
+    // Set before the server is asked, never while it answers.
+    void serve(std::vector<std::filesystem::path> files) {
+        std::vector<Asset> listed;
+        for (const auto& file : files) listed.push_back(videoAsset(file));
+        assets = std::make_shared<const std::vector<Asset>>(std::move(listed));
+    }
+
+    TestReply get(const std::string& target, const std::string& headers = "") {
+        return askServer(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+    }
+    TestReply getFile(const std::string& id, const std::string& name, const std::string& headers = "") {
+        return get("/trelk/file/" + id + "/" + name + "?t=" + token, headers);
+    }
+
+    TempFolder folder;
+    Pairing pairing{std::nullopt};
+    Router::Assets assets;
+    std::vector<Job> jobs;
+    Router router{pairing, "1.2.3", [this] { return assets; }};
+    Server server{router}; // last: its thread ends before what the router reads goes away
+    uint16_t port = 0;
+    std::string token;
+};
+
+TEST_F(LibraryEndpointTest, EmptyLibraryAndQueueListNothing) {
+    EXPECT_EQ(get("/trelk/library?t=" + token).body, R"({"assets":[],"jobs":[]})");
+    serve({});
+    EXPECT_EQ(get("/trelk/library?t=" + token).body, R"({"assets":[],"jobs":[]})");
+    Router withoutProviders(pairing, "1.2.3", {});
+    HTTPResponse bare = withoutProviders.handle(requestTo("GET", "/trelk/library?t=" + token));
+    EXPECT_EQ(textOf(bare), R"({"assets":[],"jobs":[]})");
+}
+
+TEST_F(LibraryEndpointTest, LibraryListsTheAssetsInOrderAndTheJobsNotDone) {
+    serve({folder / "b.mov", folder / "a.mov"});
+    jobs = {jobIn("j1", Job::Queued{}),    jobIn("j2", Job::Making{0.4567}),
+            jobIn("j3", Job::Done{}),      jobIn("j4", Job::Failed{"couldn't read the master: no video"}),
+            jobIn("j5", Job::Cancelled{}), jobIn("j6", Job::Making{0.125})};
+    TestReply reply = get("/trelk/library?t=" + token, "Origin: " + page + "\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.headers["Content-Type"], "application/json");
+    EXPECT_EQ(reply.headers["Cache-Control"], "no-store");
+    EXPECT_EQ(reply.headers["Access-Control-Allow-Origin"], page);
+    const std::string listed = json::array({(*assets)[0].json(), (*assets)[1].json()}).dump();
+    EXPECT_EQ(reply.body, R"({"assets":)" + listed + R"(,"jobs":[)"
+                          R"({"id":"j1","name":"j1.mov","progress":0,"state":"queued"},)"
+                          R"({"id":"j2","name":"j2.mov","progress":0.46,"state":"making"},)"
+                          R"({"error":"couldn't read the master: no video","id":"j4","name":"j4.mov","state":"failed"},)"
+                          R"({"id":"j5","name":"j5.mov","state":"cancelled"},)"
+                          R"({"id":"j6","name":"j6.mov","progress":0.13,"state":"making"}]})");
+}
+
+TEST_F(LibraryEndpointTest, FileIsServedWithItsTypeCachingAndRanges) {
+    writeFile(folder / "clip.mov", "0123456789");
+    writeFile(folder / "LOUD.MP4", "abc");
+    writeFile(folder / "empty.mp4", "");
+    serve({folder / "clip.mov", folder / "LOUD.MP4", folder / "empty.mp4"});
+    const std::string clip = (*assets)[0].id;
+
+    TestReply whole = getFile(clip, "clip.mov", "Origin: " + page + "\r\n");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body, "0123456789");
+    EXPECT_EQ(whole.headers["Content-Type"], "video/quicktime");
+    EXPECT_EQ(whole.headers["Accept-Ranges"], "bytes");
+    EXPECT_EQ(whole.headers["Content-Length"], "10");
+    EXPECT_EQ(whole.headers["Cache-Control"], "private, max-age=3600");
+    EXPECT_EQ(whole.headers["Access-Control-Allow-Origin"], page);
+
+    TestReply part = getFile(clip, "clip.mov", "Range: bytes=2-5\r\n");
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.headers["Content-Range"], "bytes 2-5/10");
+    EXPECT_EQ(part.headers["Content-Length"], "4");
+    EXPECT_EQ(part.body, "2345");
+
+    TestReply beyond = getFile(clip, "clip.mov", "Range: bytes=20-\r\n");
+    EXPECT_EQ(beyond.status, 416);
+    EXPECT_EQ(beyond.headers["Content-Range"], "bytes */10");
+    EXPECT_EQ(beyond.headers["Content-Length"], "0");
+    EXPECT_EQ(beyond.body, "");
+
+    TestReply loud = getFile((*assets)[1].id, "LOUD.MP4");
+    EXPECT_EQ(loud.headers["Content-Type"], "video/mp4");
+    EXPECT_EQ(loud.body, "abc");
+
+    TestReply empty = getFile((*assets)[2].id, "empty.mp4");
+    EXPECT_EQ(empty.status, 200);
+    EXPECT_EQ(empty.headers["Content-Length"], "0");
+    EXPECT_EQ(empty.body, "");
+}
+
+TEST_F(LibraryEndpointTest, OnlyAnAssetsOwnFilesCanBeReached) {
+    for (std::string name : {"clip.mov", "other.mov", "gone.mov", ".clip.mov", "notes.txt"})
+        writeFile(folder / name, "bytes of " + name);
+    std::filesystem::create_directory(folder / "sub");
+    writeFile(folder / "sub" / "clip.mov", "deeper");
+    serve({folder / "clip.mov", folder / "other.mov", folder / "gone.mov"});
+    std::filesystem::remove(folder / "gone.mov"); // since the last scan
+    const std::string clip = (*assets)[0].id;
+
+    struct Case {
+        std::string id;
+        std::string name;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {clip, "other.mov", "no such file"},
+        {clip, "notes.txt", "no such file"},
+        {"a0123456789abcdef0123", "clip.mov", "no such file"},
+        {(*assets)[2].id, "gone.mov", "no such file"},
+        {clip, "..", "no such file"},
+        {clip, "%2E%2E", "no such file"},
+        {clip, ".clip.mov", "no such file"},
+        {clip, "clip.mov%00", "no such file"},
+        {clip, "clip.mov%00.txt", "no such file"},
+        {clip, "clip.mov%5C", "no such file"},
+        // A decoded "/" makes more segments than the route has.
+        {clip, "sub%2Fclip.mov", "not found"},
+        {clip, "..%2F..%2Fclip.mov", "not found"},
+        {"..", "clip.mov", "no such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id + "/" + c.name);
+        TestReply reply = getFile(c.id, c.name);
+        EXPECT_EQ(reply.status, 404);
+        EXPECT_EQ(reply.body, json({{"error", c.message}}).dump());
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tests/support/HTTPClient.h"
 
 #include "TrelkCore/Platform/Text.h"
+#include "TrelkCore/Service/Server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <stdexcept>
 
 TestSocket::TestSocket(uint16_t port, std::string_view address) {
@@ -100,6 +102,14 @@ uint16_t freePort() {
     uint16_t port;
     boundSocket(port);
     return port;
+}
+
+uint16_t startListening(Server& server) {
+    std::promise<std::optional<uint16_t>> ready;
+    server.start({freePort()}, [&](std::optional<uint16_t> port) { ready.set_value(port); });
+    std::optional<uint16_t> port = ready.get_future().get();
+    if (!port) throw std::runtime_error("the server did not listen");
+    return *port;
 }
 
 TakenPort::TakenPort() : fd(boundSocket(number)) {

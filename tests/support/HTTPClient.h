@@ -39,6 +39,10 @@ TestReply askServer(uint16_t port, std::string_view request);
 // A port that nothing listens on right now.
 uint16_t freePort();
 
+class Server;
+// Starts the server on a free port and waits until it listens there; throws when it does not.
+uint16_t startListening(Server& server);
+
 // Holds a port of 127.0.0.1 taken, the way another program would, until it goes away.
 class TakenPort {
 public:
