@@ -8,7 +8,6 @@
 
 #include <sys/socket.h>
 
-#include <future>
 
 namespace {
 
@@ -25,12 +24,6 @@ private:
     std::filesystem::path file;
 };
 
-uint16_t startServer(Server& server) {
-    std::promise<std::optional<uint16_t>> ready;
-    server.start({freePort()}, [&](std::optional<uint16_t> port) { ready.set_value(port); });
-    return ready.get_future().get().value();
-}
-
 void fileReply(benchmark::State& state) {
     const int64_t size = state.range(0);
     TempFolder folder;
@@ -38,7 +31,7 @@ void fileReply(benchmark::State& state) {
     writeFile(path, std::string(size_t(size), 'v'));
     FileHandler handler(path);
     Server server(handler);
-    uint16_t port = startServer(server);
+    uint16_t port = startListening(server);
     for (auto _ : state) {
         TestSocket socket(port);
         socket.send("GET /file HTTP/1.1\r\n\r\n");

@@ -1,6 +1,6 @@
 #include "TrelkCore/Service/Connection.h"
 
-#include <unistd.h>
+#include <sys/sendfile.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,9 +13,12 @@ constexpr size_t lingerBytes = 1 << 20;
 // Not decorated: nothing is known of the request.
 HTTPResponse badRequest() { return HTTPResponse::error(400, "bad request"); }
 
-ssize_t readAt(int fd, char* into, size_t count, int64_t offset) {
+// Up to count bytes of the file from offset straight to the socket, in the kernel; the count
+// sent, 0 at the file's end, or -1 (errno says why, EAGAIN when the socket has no room).
+ssize_t sendFromFile(int socket, int file, int64_t offset, size_t count) {
     while (true) {
-        ssize_t result = ::pread(fd, into, count, off_t(offset));
+        off_t from = off_t(offset);
+        ssize_t result = ::sendfile(socket, file, &from, count);
         if (result >= 0 || errno != EINTR) return result;
     }
 }
@@ -29,6 +32,7 @@ void Connection::start() { doRead(); }
 
 void Connection::cancel() {
     asio::error_code ignored;
+    file.reset();
     lingering.cancel();
     socket.close(ignored);
 }
@@ -90,28 +94,31 @@ void Connection::onHeadSent(const asio::error_code& error) {
     const HTTPResponse::File& body = std::get<HTTPResponse::File>(reply->body);
     // The head is out already: a file that cannot be opened leaves the reply short.
     file = Files::openRegular(body.path);
-    if (!file) return cancel();
-    pumpFile(body.lower, reply->length());
+    asio::error_code failed;
+    if (file) socket.native_non_blocking(true, failed);
+    if (!file || failed) return cancel();
+    sendFile(body.lower, reply->length());
 }
 
-void Connection::pumpFile(int64_t offset, int64_t left) {
+void Connection::sendFile(int64_t offset, int64_t left) {
     if (left < 1) {
         file.reset();
         return finish();
     }
-    piece.resize(size_t(std::min<int64_t>(left, filePiece)));
-    ssize_t count = readAt(file.get(), piece.data(), piece.size(), offset);
-    if (count <= 0) {
-        file.reset();
-        return cancel();
-    }
-    asio::async_write(socket, asio::buffer(piece.data(), size_t(count)),
-                      [self = shared_from_this(), offset, left](const asio::error_code& error, size_t sent) {
-                          if (error) {
-                              self->file.reset();
-                              return self->cancel();
-                          }
-                          self->pumpFile(offset + int64_t(sent), left - int64_t(sent));
+    ssize_t sent = sendFromFile(socket.native_handle(), file.get(), offset,
+                                size_t(std::min<int64_t>(left, filePiece)));
+    if (sent > 0) return awaitRoom(offset + sent, left - sent);
+    if (sent < 0 && errno == EAGAIN) return awaitRoom(offset, left);
+    // 0: the file became shorter than the head announced. The reply is left short.
+    cancel();
+}
+
+// One piece per turn of the server's loop, so a fast reader does not starve the other connections.
+void Connection::awaitRoom(int64_t offset, int64_t left) {
+    socket.async_wait(asio::socket_base::wait_write,
+                      [self = shared_from_this(), offset, left](const asio::error_code& error) {
+                          if (error) return self->cancel();
+                          self->sendFile(offset, left);
                       });
 }
 

@@ -9,13 +9,13 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 // One accepted connection of the server: reads one request, writes its reply, closes.
 // Lives on the server's thread and keeps itself alive through its pending operations.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    // Largest piece of a file body read from disk and in flight at once.
+    // Largest piece of a file body handed to the kernel at once; the bytes never pass through
+    // this process.
     static constexpr size_t filePiece = 1 << 20;
 
     Connection(asio::ip::tcp::socket socket, RequestHandler& handler);
@@ -32,7 +32,8 @@ private:
 
     void send(HTTPResponse reply);
     void onHeadSent(const asio::error_code& error);
-    void pumpFile(int64_t offset, int64_t left);
+    void sendFile(int64_t offset, int64_t left);
+    void awaitRoom(int64_t offset, int64_t left);
 
     // Half-closes and reads what the peer still sends for a moment, so that a reply sent before
     // the whole request was read reaches the peer rather than being lost to a reset.
@@ -50,6 +51,5 @@ private:
     std::optional<HTTPResponse> reply;
     std::string replyHead;
     Files::Descriptor file;
-    std::vector<char> piece;
     size_t drained = 0;
 };

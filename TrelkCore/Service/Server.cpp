@@ -2,6 +2,8 @@
 
 #include "TrelkCore/Service/Connection.h"
 
+#include <signal.h>
+
 #include <chrono>
 #include <list>
 
@@ -23,6 +25,15 @@ std::optional<tcp::acceptor> listenOn(asio::io_context& io, const asio::ip::addr
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) return std::nullopt;
     return acceptor;
+}
+
+// File bodies go out through sendfile, which has no MSG_NOSIGNAL: a peer that left would raise
+// SIGPIPE and end the program. Blocked on the server's thread, the send fails with EPIPE instead.
+void blockBrokenPipes() {
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
 }
 
 } // namespace
@@ -97,7 +108,10 @@ void Server::State::closeAll() {
 }
 
 Server::Server(RequestHandler& handler)
-    : state(std::make_unique<State>(handler)), thread([this] { state->io.run(); }) {}
+    : state(std::make_unique<State>(handler)), thread([this] {
+          blockBrokenPipes();
+          state->io.run();
+      }) {}
 
 Server::~Server() {
     stop();
