@@ -54,8 +54,9 @@ HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
 
 } // namespace
 
-Router::Router(Pairing& pairing, std::string version, PairRequest onPairRequest)
-    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)) {}
+Router::Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest)
+    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)),
+      assets(std::move(assets)) {}
 
 HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::string>& origin) {
     if (!hostPasses(request) || (origin && !Origins::allowed(*origin))) return notAllowed();

@@ -1,10 +1,14 @@
 #pragma once
+#include "TrelkCore/Jobs/Job.h"
+#include "TrelkCore/Library/Asset.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/RequestHandler.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,8 +17,10 @@
 class Router : public RequestHandler {
 public:
     using PairRequest = std::function<void(std::string id, std::string code, std::string origin)>;
+    using Assets = std::shared_ptr<const std::vector<Asset>>;
+    using AssetProvider = std::function<Assets()>;
 
-    Router(Pairing& pairing, std::string version, PairRequest onPairRequest = {});
+    Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest = {});
 
     HTTPResponse route(const HTTPRequest& request, const std::optional<std::string>& origin);
     static HTTPResponse decorate(HTTPResponse response, const std::optional<std::string>& origin);
@@ -26,6 +32,8 @@ public:
 
     // Called on the server's thread when a page asks to pair; must return at once.
     PairRequest onPairRequest;
+    // The job queue's list, read on the server's thread.
+    std::function<std::vector<Job>()> jobs;
 
 private:
     bool tokenPasses(const HTTPRequest& request) const;
@@ -35,4 +43,5 @@ private:
 
     Pairing& pairing;
     const std::string version;
+    const AssetProvider assets;
 };

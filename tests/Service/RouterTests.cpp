@@ -97,7 +97,7 @@ class RouterTest : public testing::Test {
 protected:
     Pairing pairing{std::nullopt};
     std::vector<PairCall> pairCalls;
-    Router router{pairing, "1.2.3", [this](std::string id, std::string code, std::string origin) {
+    Router router{pairing, "1.2.3", {}, [this](std::string id, std::string code, std::string origin) {
                       pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
                   }};
 
@@ -320,7 +320,7 @@ TEST_F(RouterTest, PairFromAnAllowedOriginStartsARequestAndTellsTheCallbackOnce)
 }
 
 TEST_F(RouterTest, PairWithoutACallbackStillAnswers) {
-    Router quiet(pairing, "1.2.3");
+    Router quiet(pairing, "1.2.3", {});
     HTTPResponse response = quiet.handle(requestTo("POST", "/trelk/pair", page));
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(json::parse(textOf(response)).contains("id"));

@@ -41,7 +41,9 @@ public:
 
 class TrelkModelTest : public testing::Test {
 protected:
-    TrelkModel::Setup setup(std::vector<uint16_t> ports) { return {folder.path(), std::move(ports)}; }
+    TrelkModel::Setup setup(std::vector<uint16_t> ports) {
+        return {folder / "service", std::move(ports), folder / "library"};
+    }
 
     // Runs the event loop until done() holds; false after ten seconds without it.
     bool runUntil(const std::function<bool()>& done) {
@@ -137,7 +139,7 @@ TEST_F(TrelkModelTest, RefusedPairingAddsNoBrowserAndTokensOutliveARestart) {
     }
     TrelkModel again(user, setup({freePort()}));
     EXPECT_EQ(again.paired(), 1);
-    EXPECT_EQ(modeOf(folder / "tokens.json"), 0600u);
+    EXPECT_EQ(modeOf(folder / "service" / "tokens.json"), 0600u);
 }
 
 } // namespace
