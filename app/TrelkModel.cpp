@@ -119,18 +119,18 @@ TrelkModel::Pass TrelkModel::refresh() {
     queue.watch();
     Pass pass;
     // A library nobody touched is not read again: the snapshot stands as it is.
-    if (libraryChanges.changed()) {
-        pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library));
-        snapshot.set(pass.assets);
-    }
-    for (const KeptMaster& master : queue.keptMasters()) pass.mastersBytes += master.bytes;
+    if (!libraryChanges.changed()) return pass;
+    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library));
+    snapshot.set(pass.assets);
+    pass.mastersBytes = 0;
+    for (const KeptMaster& master : queue.keptMasters()) *pass.mastersBytes += master.bytes;
     return pass;
 }
 
 void TrelkModel::publish(const Pass& pass) {
     passRunning = false;
-    bool different = pass.mastersBytes != keptBytes;
-    keptBytes = pass.mastersBytes;
+    bool different = pass.mastersBytes && *pass.mastersBytes != keptBytes;
+    if (pass.mastersBytes) keptBytes = *pass.mastersBytes;
     if (pass.assets && *pass.assets != publishedAssets) {
         publishedAssets = *pass.assets;
         different = true;

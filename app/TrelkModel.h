@@ -64,9 +64,10 @@ private:
         std::string code;
         std::string origin;
     };
+    // What a pass found; none when the library, "Masters" with it, did not change.
     struct Pass {
-        std::shared_ptr<const std::vector<Asset>> assets; // none: the library did not change
-        int64_t mastersBytes = 0;
+        std::shared_ptr<const std::vector<Asset>> assets;
+        std::optional<int64_t> mastersBytes;
     };
     void queuePairAsk(PairAsk ask);
     void askToPair();

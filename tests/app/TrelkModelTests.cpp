@@ -82,6 +82,22 @@ TEST_F(TrelkModelTest, WithEveryPortTakenTheServiceStaysOff) {
     EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken");
 }
 
+TEST_F(TrelkModelTest, TheLibrarySummaryCountsItemsAndBytesAndFollowsTheLibrary) {
+    TrelkModel model(user, setup({freePort()}));
+    EXPECT_EQ(model.librarySummary(), "Library · 0 items · 0 bytes");
+    std::filesystem::create_directories(folder / "library" / "Shoot");
+    writeFile(folder / "library" / "Shoot" / "clip.mp4", "0123456789");
+    model.rescan();
+    ASSERT_TRUE(runUntil([&] { return model.assets().size() == 1; }));
+    EXPECT_EQ(model.librarySummary(), "Library · 1 item · 10 bytes");
+    std::filesystem::create_directories(folder / "library" / "Masters");
+    writeFile(folder / "library" / "Masters" / "clip.mov", std::string(1500, 'x'));
+    writeFile(folder / "library" / "Shoot" / "clip 2.mp4", "0123456789");
+    model.rescan();
+    ASSERT_TRUE(runUntil([&] { return model.mastersBytes() == 1500; }));
+    EXPECT_EQ(model.librarySummary(), "Library · 2 items · 20 bytes · masters 1.5 KB");
+}
+
 TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
     uint16_t port = freePort();
     TrelkModel model(user, setup({port}));
