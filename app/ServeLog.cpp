@@ -27,7 +27,12 @@ void ServeLog::update() {
         lastStatus = model.status();
         line(lastStatus);
     }
-    for (const Job& job : model.jobs()) tell(job, seen[job.id]);
+    std::map<std::string, Seen> listed; // jobs that left the list are forgotten
+    for (const Job& job : model.jobs()) {
+        Seen& told = listed[job.id] = seen[job.id];
+        tell(job, told);
+    }
+    seen = std::move(listed);
 }
 
 void ServeLog::tell(const Job& job, Seen& seen) {
