@@ -2,6 +2,7 @@
 
 #include "app/MakeCommand.h"
 #include "app/QuitSignals.h"
+#include "app/ServeLog.h"
 #include "app/TerminalDesktop.h"
 #include "app/TrelkModel.h"
 
@@ -48,13 +49,7 @@ int serve(int argc, char** argv) {
     quitSignals.quitEventLoop(application);
     TerminalDesktop desktop(STDIN_FILENO, stdout, quitSignals.descriptor());
     TrelkModel model(desktop);
-    QObject::connect(&model, &TrelkModel::serverReady, [&model] {
-        if (std::optional<uint16_t> port = model.port())
-            std::printf("listening on 127.0.0.1:%u\n", unsigned(*port));
-        else
-            std::printf("%s\n", model.status().c_str());
-        std::fflush(stdout);
-    });
+    ServeLog log(model, stdout);
     return application.exec();
 }
 

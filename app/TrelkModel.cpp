@@ -2,27 +2,54 @@
 
 #include "app/Desktop.h"
 
+#include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Platform/Files.h"
+#include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Version.h"
 
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+constexpr int refreshMilliseconds = 4000;
+
+// The library folder, made when it is missing; a failure leaves the scans empty.
+const std::filesystem::path& created(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return folder;
+}
+
+} // namespace
+
 TrelkModel::Setup TrelkModel::standard() {
-    return {Files::dataHome() / "vorlane Trelk", {Server::ports.begin(), Server::ports.end()}};
+    return {Files::dataHome() / "vorlane Trelk", {Server::ports.begin(), Server::ports.end()}, Library::defaultFolder()};
 }
 
 TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     : desktop(desktop),
       pairing(setup.serviceFolder / "tokens.json"),
-      router(pairing, TrelkInfo::current().description(), [] { return Router::Assets{}; }),
+      library(setup.library),
+      queue(created(library), engine, setup.serviceFolder / "masters.json"),
+      libraryChanges(library),
+      router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
       server(router) {
     pairedCount = pairing.count();
-    QPointer<TrelkModel> model(this);
+    router.jobs = [this] { return queue.jobs(); };
+    // Comes on any thread; the queue joins its thread before this object's base goes.
+    queue.onChange([this] {
+        QMetaObject::invokeMethod(this, [this, list = queue.jobs()]() mutable { updateJobs(std::move(list)); },
+                                  Qt::QueuedConnection);
+    });
     // Called on the server's thread, which stops before the queue goes away.
     router.onPairRequest = [this](std::string id, std::string code, std::string origin) {
         queuePairAsk({std::move(id), std::move(code), std::move(origin)});
     };
+    QPointer<TrelkModel> model(this);
     server.start(setup.ports, [model](std::optional<uint16_t> port) {
         QMetaObject::invokeMethod(model, [model, port] {
             if (!model) return;
@@ -31,15 +58,85 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
             emit model->serverReady();
         }, Qt::QueuedConnection);
     });
+    passes.setMaxThreadCount(1);
+    rescan();
+    connect(&timer, &QTimer::timeout, this, &TrelkModel::rescan);
+    timer.start(refreshMilliseconds);
 }
 
-// The server goes first (it is the last member) and joins its thread, so no callback is left.
+// The server goes first (it is the last member) and joins its thread, then the pass under way
+// ends, then the queue joins its runner: no callback is left.
 TrelkModel::~TrelkModel() = default;
 
 std::string TrelkModel::status() const {
     if (!listeningPort) return "Trelk off · ports 47615–47617 are taken";
     if (pairedCount == 0) return "Not linked · open VorlaneWeb in Chrome to pair";
     return "Linked · " + std::to_string(pairedCount) + " browser" + (pairedCount == 1 ? "" : "s");
+}
+
+std::string TrelkModel::librarySummary() const {
+    const int64_t bytes = std::accumulate(publishedAssets.begin(), publishedAssets.end(), int64_t(0),
+                                          [](int64_t sum, const Asset& asset) { return sum + asset.bytes; });
+    const size_t count = publishedAssets.size();
+    std::string summary = "Library · " + std::to_string(count) + " item" + (count == 1 ? "" : "s") + " · " +
+                          Text::byteCount(bytes);
+    if (keptBytes >= 1) summary += " · masters " + Text::byteCount(keptBytes);
+    return summary;
+}
+
+std::vector<Job> TrelkModel::openJobs() const {
+    std::vector<Job> open;
+    std::ranges::copy_if(publishedJobs, std::back_inserter(open), [](const Job& job) { return !job.is<Job::Done>(); });
+    return open;
+}
+
+void TrelkModel::updateJobs(std::vector<Job> list) {
+    std::set<std::string> nowDone;
+    for (const Job& job : list)
+        if (job.is<Job::Done>()) nowDone.insert(job.id);
+    const bool newlyDone = std::ranges::any_of(nowDone, [&](const std::string& id) { return !done.contains(id); });
+    done = std::move(nowDone);
+    publishedJobs = std::move(list);
+    emit changed();
+    if (newlyDone) rescan(); // a made master is in the library at once, not at the next tick
+}
+
+// One pass at a time: one asked for while a pass runs runs once it has ended, so the last
+// pass always sees the last change and the published results are those of a full pass.
+void TrelkModel::rescan() {
+    if (passRunning) {
+        passWanted = true;
+        return;
+    }
+    passRunning = true;
+    passes.start([this] {
+        Pass pass = refresh();
+        QMetaObject::invokeMethod(this, [this, pass] { publish(pass); }, Qt::QueuedConnection);
+    });
+}
+
+TrelkModel::Pass TrelkModel::refresh() {
+    queue.watch();
+    Pass pass;
+    // A library nobody touched is not read again: the snapshot stands as it is.
+    if (!libraryChanges.changed()) return pass;
+    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library));
+    snapshot.set(pass.assets);
+    pass.mastersBytes = 0;
+    for (const KeptMaster& master : queue.keptMasters()) *pass.mastersBytes += master.bytes;
+    return pass;
+}
+
+void TrelkModel::publish(const Pass& pass) {
+    passRunning = false;
+    bool different = pass.mastersBytes && *pass.mastersBytes != keptBytes;
+    if (pass.mastersBytes) keptBytes = *pass.mastersBytes;
+    if (pass.assets && *pass.assets != publishedAssets) {
+        publishedAssets = *pass.assets;
+        different = true;
+    }
+    if (different) emit changed();
+    if (std::exchange(passWanted, false)) rescan();
 }
 
 // No more asks wait than requests are kept pending, and the main thread is woken once for a

@@ -4,6 +4,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -203,6 +204,22 @@ std::string nameSortKey(std::string_view name) {
     }
     key.resize(length > 0 ? size_t(length - 1) : 0); // without the closing NUL
     return key;
+}
+
+std::string byteCount(int64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr std::array<const char*, 6> units{"KB", "MB", "GB", "TB", "PB", "EB"};
+    // In tenths of the unit, rounded half up; 999.95 KB is 1 MB, not 1000 KB.
+    size_t unit = 0;
+    double value = double(bytes) / 1000;
+    while (std::round(value * 10) >= 10000 && unit + 1 < units.size()) {
+        value /= 1000;
+        ++unit;
+    }
+    const auto tenths = int64_t(std::round(value * 10));
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+    return text + " " + units[unit];
 }
 
 std::string iso8601(std::chrono::system_clock::time_point time) {

@@ -43,6 +43,10 @@ int compareNames(std::string_view a, std::string_view b);
 // Bytes whose plain order is the order of compareNames: for sorting many names at once.
 std::string nameSortKey(std::string_view name);
 
+// A size as the file browser shows it, in decimal units with at most one decimal that is not
+// zero: "0 bytes", "1 byte", "999 bytes", "1 KB", "1.2 MB", "3.4 GB", "80 GB".
+std::string byteCount(int64_t bytes);
+
 // ISO 8601 in UTC without fractions of a second: 2026-12-09T10:00:00Z.
 std::string iso8601(std::chrono::system_clock::time_point time);
 

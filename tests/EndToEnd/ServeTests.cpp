@@ -26,6 +26,16 @@ protected:
 
     std::string url(const std::string& path) { return "http://127.0.0.1:" + port + path; }
 
+    // Reads the service's first lines: where it listens, then its status. False when its ports are taken.
+    bool listening(Child& service) {
+        const std::string line = service.readLine().value_or("");
+        if (line.starts_with("Trelk off")) return false;
+        EXPECT_TRUE(line.starts_with("listening on 127.0.0.1:")) << line;
+        port = line.substr(line.rfind(':') + 1);
+        EXPECT_EQ(service.readLine(), "Not linked · open VorlaneWeb in Chrome to pair");
+        return true;
+    }
+
     TempFolder folder;
     std::string port;
 };
@@ -45,10 +55,7 @@ TEST_F(ServeTest, UnknownCommandOrOptionIsAUsageError) {
 
 TEST_F(ServeTest, PageThatPairsThroughTheTerminalGetsAWorkingToken) {
     Child service(TRELK_PROGRAM, {"serve"}, environment());
-    std::string line = service.readLine().value_or("");
-    if (line.starts_with("Trelk off")) GTEST_SKIP() << "the service's ports are taken on this machine";
-    ASSERT_TRUE(line.starts_with("listening on 127.0.0.1:")) << line;
-    port = line.substr(line.rfind(':') + 1);
+    if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
 
     json asked = json::parse(curl({"-X", "POST", "-H", "Origin: https://vorlane.app", url("/trelk/pair")}));
     const std::string id = asked.at("id"), code = asked.at("code");
@@ -90,9 +97,7 @@ TEST_F(ServeTest, AStoreThatIsANamedPipeIsNeitherWaitedForNorReplaced) {
 
 TEST_F(ServeTest, InterruptDuringThePairingDialogEndsCleanly) {
     Child service(TRELK_PROGRAM, {"serve"}, environment());
-    std::string line = service.readLine().value_or("");
-    if (line.starts_with("Trelk off")) GTEST_SKIP() << "the service's ports are taken on this machine";
-    port = line.substr(line.rfind(':') + 1);
+    if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
     curl({"-X", "POST", "-H", "Origin: http://localhost", url("/trelk/pair")});
     EXPECT_EQ(service.readLine(), "Allow VorlaneWeb to use your library?");
     service.signal(SIGINT);

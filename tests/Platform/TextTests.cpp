@@ -130,3 +130,12 @@ TEST(TextPercentDecoded, DecodesEscapesOnceAndRefusesBrokenOnesAndNonUTF8) {
 }
 
 } // namespace
+
+TEST(Text, ByteCountsInDecimalUnitsAtTheirEdges) {
+    const std::vector<std::pair<int64_t, std::string>> counts{
+        {0, "0 bytes"},          {1, "1 byte"},         {999, "999 bytes"},        {1000, "1 KB"},
+        {1049, "1 KB"},          {1050, "1.1 KB"},      {999'949, "999.9 KB"},     {999'950, "1 MB"},
+        {1'234'567, "1.2 MB"},   {3'400'000'000, "3.4 GB"}, {80'000'000'000, "80 GB"},
+        {INT64_MAX, "9.2 EB"}};
+    for (const auto& [bytes, text] : counts) EXPECT_EQ(Text::byteCount(bytes), text) << bytes;
+}

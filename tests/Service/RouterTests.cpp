@@ -100,8 +100,7 @@ class RouterTest : public testing::Test {
 protected:
     Pairing pairing{std::nullopt};
     std::vector<PairCall> pairCalls;
-    Router router{pairing, "1.2.3", [] { return Router::Assets{}; },
-                  [this](std::string id, std::string code, std::string origin) {
+    Router router{pairing, "1.2.3", {}, [this](std::string id, std::string code, std::string origin) {
                       pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
                   }};
 

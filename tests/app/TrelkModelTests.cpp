@@ -41,7 +41,9 @@ public:
 
 class TrelkModelTest : public testing::Test {
 protected:
-    TrelkModel::Setup setup(std::vector<uint16_t> ports) { return {folder.path(), std::move(ports)}; }
+    TrelkModel::Setup setup(std::vector<uint16_t> ports) {
+        return {folder / "service", std::move(ports), folder / "library"};
+    }
 
     // Runs the event loop until done() holds; false after ten seconds without it.
     bool runUntil(const std::function<bool()>& done) {
@@ -78,6 +80,22 @@ TEST_F(TrelkModelTest, WithEveryPortTakenTheServiceStaysOff) {
     ASSERT_TRUE(runUntil([&] { return ready; }));
     EXPECT_EQ(model.port(), std::nullopt);
     EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken");
+}
+
+TEST_F(TrelkModelTest, TheLibrarySummaryCountsItemsAndBytesAndFollowsTheLibrary) {
+    TrelkModel model(user, setup({freePort()}));
+    EXPECT_EQ(model.librarySummary(), "Library · 0 items · 0 bytes");
+    std::filesystem::create_directories(folder / "library" / "Shoot");
+    writeFile(folder / "library" / "Shoot" / "clip.mp4", "0123456789");
+    model.rescan();
+    ASSERT_TRUE(runUntil([&] { return model.assets().size() == 1; }));
+    EXPECT_EQ(model.librarySummary(), "Library · 1 item · 10 bytes");
+    std::filesystem::create_directories(folder / "library" / "Masters");
+    writeFile(folder / "library" / "Masters" / "clip.mov", std::string(1500, 'x'));
+    writeFile(folder / "library" / "Shoot" / "clip 2.mp4", "0123456789");
+    model.rescan();
+    ASSERT_TRUE(runUntil([&] { return model.mastersBytes() == 1500; }));
+    EXPECT_EQ(model.librarySummary(), "Library · 2 items · 20 bytes · masters 1.5 KB");
 }
 
 TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
@@ -137,7 +155,7 @@ TEST_F(TrelkModelTest, RefusedPairingAddsNoBrowserAndTokensOutliveARestart) {
     }
     TrelkModel again(user, setup({freePort()}));
     EXPECT_EQ(again.paired(), 1);
-    EXPECT_EQ(modeOf(folder / "tokens.json"), 0600u);
+    EXPECT_EQ(modeOf(folder / "service" / "tokens.json"), 0600u);
 }
 
 } // namespace

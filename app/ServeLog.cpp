@@ -1,0 +1,63 @@
+#include "app/ServeLog.h"
+
+#include <cmath>
+
+namespace {
+
+std::string timeLeft(double seconds) {
+    if (seconds < 60) return std::to_string(std::max<int64_t>(1, std::llround(seconds))) + " s left";
+    return std::to_string(std::llround(seconds / 60)) + " min left";
+}
+
+} // namespace
+
+ServeLog::ServeLog(const TrelkModel& model, std::FILE* output) : model(model), output(output) {
+    connect(&model, &TrelkModel::serverReady, this, &ServeLog::ready);
+    connect(&model, &TrelkModel::changed, this, &ServeLog::update);
+}
+
+void ServeLog::ready() {
+    if (std::optional<uint16_t> port = model.port()) line("listening on 127.0.0.1:" + std::to_string(*port));
+    listenerTried = true;
+    update();
+}
+
+void ServeLog::update() {
+    if (listenerTried && model.status() != lastStatus) {
+        lastStatus = model.status();
+        line(lastStatus);
+    }
+    std::map<std::string, Seen> listed; // jobs that left the list are forgotten
+    for (const Job& job : model.jobs()) {
+        Seen& told = listed[job.id] = seen[job.id];
+        tell(job, told);
+    }
+    seen = std::move(listed);
+}
+
+void ServeLog::tell(const Job& job, Seen& seen) {
+    if (seen.ended) return;
+    if (seen.tenths < 0 && !seen.started) line("queued · " + job.name());
+    if (const auto* making = std::get_if<Job::Making>(&job.state)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!seen.started) seen.started = now;
+        const int tenths = int(std::floor(making->fraction * 10));
+        if (tenths <= seen.tenths || tenths < 1) return;
+        seen.tenths = tenths;
+        const double spent = std::chrono::duration<double>(now - *seen.started).count();
+        const double left = spent * (1 - making->fraction) / making->fraction;
+        line("making · " + job.name() + " · " + std::to_string(tenths * 10) + " % · " + timeLeft(left));
+        return;
+    }
+    if (!seen.started) seen.started = std::chrono::steady_clock::now();
+    if (job.is<Job::Done>()) line("made · " + job.name());
+    else if (const auto* failed = std::get_if<Job::Failed>(&job.state)) line("failed · " + job.name() + " · " + failed->message);
+    else if (job.is<Job::Cancelled>()) line("cancelled · " + job.name());
+    else return;
+    seen.ended = true;
+}
+
+void ServeLog::line(const std::string& text) {
+    std::fprintf(output, "%s\n", text.c_str());
+    std::fflush(output);
+}
