@@ -100,20 +100,25 @@ void Connection::onHeadSent(const asio::error_code& error) {
     sendFile(body.lower, reply->length());
 }
 
+// Up to one piece a turn of the server's loop, as much as the socket takes, so that a fast reader
+// does not keep the other connections waiting.
 void Connection::sendFile(int64_t offset, int64_t left) {
+    for (int64_t turn = std::min<int64_t>(left, filePiece); turn > 0;) {
+        ssize_t sent = sendFromFile(socket.native_handle(), file.get(), offset, size_t(turn));
+        if (sent < 0 && errno == EAGAIN) return awaitRoom(offset, left);
+        // 0: the file became shorter than the head announced. The reply is left short.
+        if (sent <= 0) return cancel();
+        offset += sent;
+        left -= sent;
+        turn -= sent;
+    }
     if (left < 1) {
         file.reset();
         return finish();
     }
-    ssize_t sent = sendFromFile(socket.native_handle(), file.get(), offset,
-                                size_t(std::min<int64_t>(left, filePiece)));
-    if (sent > 0) return awaitRoom(offset + sent, left - sent);
-    if (sent < 0 && errno == EAGAIN) return awaitRoom(offset, left);
-    // 0: the file became shorter than the head announced. The reply is left short.
-    cancel();
+    asio::post(socket.get_executor(), [self = shared_from_this(), offset, left] { self->sendFile(offset, left); });
 }
 
-// One piece per turn of the server's loop, so a fast reader does not starve the other connections.
 void Connection::awaitRoom(int64_t offset, int64_t left) {
     socket.async_wait(asio::socket_base::wait_write,
                       [self = shared_from_this(), offset, left](const asio::error_code& error) {
