@@ -63,6 +63,7 @@ std::optional<HTTPResponse> Connection::replyToBuffer() {
             needed = head->end + HTTPRequest::bodyLength(head->request);
         }
         if (buffer.size() < needed) return std::nullopt;
+        requestRead = true;
         return handler.handle(HTTPRequest::parse(buffer).value());
     } catch (const HTTPError&) {
         return badRequest();
@@ -74,23 +75,18 @@ std::optional<HTTPResponse> Connection::replyToBuffer() {
 void Connection::send(HTTPResponse answer) {
     reply = std::move(answer);
     replyHead = reply->head();
-    asio::async_write(socket, asio::buffer(replyHead),
-                      [self = shared_from_this()](const asio::error_code& error, size_t) {
-                          self->onHeadSent(error);
-                      });
+    // A body held in memory goes out with the head: one write, one segment for a small reply.
+    const auto* data = std::get_if<std::string>(&reply->body);
+    std::string_view body = data && !reply->headOnly ? std::string_view(*data) : std::string_view();
+    std::array<asio::const_buffer, 2> pieces{asio::buffer(replyHead), asio::buffer(body)};
+    asio::async_write(socket, pieces, [self = shared_from_this()](const asio::error_code& error, size_t) {
+        self->onSent(error);
+    });
 }
 
-void Connection::onHeadSent(const asio::error_code& error) {
+void Connection::onSent(const asio::error_code& error) {
     if (error) return cancel();
-    if (reply->headOnly) return finish();
-    if (const auto* data = std::get_if<std::string>(&reply->body)) {
-        asio::async_write(socket, asio::buffer(*data),
-                          [self = shared_from_this()](const asio::error_code& error, size_t) {
-                              if (error) return self->cancel();
-                              self->finish();
-                          });
-        return;
-    }
+    if (reply->headOnly || std::holds_alternative<std::string>(reply->body)) return finish();
     const HTTPResponse::File& body = std::get<HTTPResponse::File>(reply->body);
     // The head is out already: a file that cannot be opened leaves the reply short.
     file = Files::openRegular(body.path);
@@ -128,6 +124,8 @@ void Connection::awaitRoom(int64_t offset, int64_t left) {
 }
 
 void Connection::finish() {
+    // Nothing of the request waits unread, so a close now cannot turn into a reset.
+    if (requestRead) return cancel();
     asio::error_code ignored;
     socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     lingering.expires_after(lingerTime);

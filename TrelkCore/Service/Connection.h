@@ -31,12 +31,13 @@ private:
     std::optional<HTTPResponse> replyToBuffer();
 
     void send(HTTPResponse reply);
-    void onHeadSent(const asio::error_code& error);
+    void onSent(const asio::error_code& error);
     void sendFile(int64_t offset, int64_t left);
     void awaitRoom(int64_t offset, int64_t left);
 
-    // Half-closes and reads what the peer still sends for a moment, so that a reply sent before
-    // the whole request was read reaches the peer rather than being lost to a reset.
+    // Closes once the reply is out. A reply sent before the whole request was read first
+    // half-closes and reads what the peer still sends for a moment, so that it reaches the peer
+    // rather than being lost to a reset.
     void finish();
     void drain();
 
@@ -48,6 +49,7 @@ private:
     size_t searched = 0;                  // bytes known to hold no blank line
     std::optional<HTTPRequest::Head> head; // once it has arrived
     size_t needed = 0;                    // bytes of head and body together
+    bool requestRead = false;             // to its last byte, before the reply
     std::optional<HTTPResponse> reply;
     std::string replyHead;
     Files::Descriptor file;
