@@ -36,6 +36,8 @@ public:
     void reset() {
         if (fd >= 0) ::close(std::exchange(fd, -1));
     }
+    // Hands the descriptor over to whoever closes it now.
+    int release() { return std::exchange(fd, -1); }
 
 private:
     int fd = -1;

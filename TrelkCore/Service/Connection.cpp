@@ -1,7 +1,9 @@
 #include "TrelkCore/Service/Connection.h"
 
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 
@@ -10,8 +12,22 @@ namespace {
 constexpr auto lingerTime = std::chrono::seconds(2);
 constexpr size_t lingerBytes = 1 << 20;
 
+// Where reads land before they are kept: connections all run on the server's one thread and copy
+// out at once, so one area serves them all and a connection costs no 64 KiB of its own.
+thread_local std::array<char, HTTPRequest::limit> incoming;
+
 // Not decorated: nothing is known of the request.
 HTTPResponse badRequest() { return HTTPResponse::error(400, "bad request"); }
+
+// The count sent, or -1 (errno says why, EAGAIN when the socket has no room). A peer that has
+// gone is an error, never a signal. Every reply ends in a close or a half-close, so its last bytes
+// may wait for it and leave with its FIN in one segment.
+ssize_t sendSome(int socket, std::string_view bytes) {
+    while (true) {
+        ssize_t result = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_MORE);
+        if (result >= 0 || errno != EINTR) return result;
+    }
+}
 
 // Up to count bytes of the file from offset straight to the socket, in the kernel; the count
 // sent, 0 at the file's end, or -1 (errno says why, EAGAIN when the socket has no room).
@@ -25,31 +41,44 @@ ssize_t sendFromFile(int socket, int file, int64_t offset, size_t count) {
 
 } // namespace
 
-Connection::Connection(asio::ip::tcp::socket socket, RequestHandler& handler)
-    : socket(std::move(socket)), lingering(this->socket.get_executor()), handler(handler) {}
+Connection::Connection(asio::io_context& io, Files::Descriptor socket, asio::ip::tcp protocol,
+                       RequestHandler& handler)
+    : unwatched(std::move(socket)), watched(io), protocol(protocol), lingering(io), handler(handler) {}
 
-void Connection::start() { doRead(); }
+void Connection::start() { receive(); }
 
 void Connection::cancel() {
     asio::error_code ignored;
     file.reset();
     lingering.cancel();
-    socket.close(ignored);
+    watched.close(ignored);
+    unwatched.reset();
 }
 
-void Connection::doRead() {
-    socket.async_read_some(asio::buffer(incoming),
-                           [self = shared_from_this()](const asio::error_code& error, size_t count) {
-                               self->onRead(error, count);
-                           });
+int Connection::socket() { return watched.is_open() ? watched.native_handle() : unwatched.get(); }
+
+void Connection::await(asio::socket_base::wait_type wait, Step next) {
+    if (!watched.is_open()) {
+        asio::error_code failed;
+        watched.assign(protocol, unwatched.get(), failed);
+        if (failed) return cancel();
+        unwatched.release();
+    }
+    watched.async_wait(wait, [self = shared_from_this(), next](const asio::error_code& error) {
+        if (error) return self->cancel();
+        (self.get()->*next)();
+    });
 }
 
-void Connection::onRead(const asio::error_code& error, size_t count) {
-    buffer.append(incoming.data(), count);
-    if (std::optional<HTTPResponse> answer = replyToBuffer()) return send(std::move(*answer));
-    // The peer finished or failed before the request was whole: nothing to answer.
-    if (error) return cancel();
-    doRead();
+void Connection::receive() {
+    while (true) {
+        ssize_t count = Files::readSome(socket(), incoming.data(), incoming.size());
+        if (count < 0 && errno == EAGAIN) return await(asio::socket_base::wait_read, &Connection::receive);
+        // The peer finished or failed before the request was whole: nothing to answer.
+        if (count <= 0) return cancel();
+        buffer.append(incoming.data(), size_t(count));
+        if (std::optional<HTTPResponse> answer = replyToBuffer()) return send(std::move(*answer));
+    }
 }
 
 std::optional<HTTPResponse> Connection::replyToBuffer() {
@@ -74,60 +103,52 @@ std::optional<HTTPResponse> Connection::replyToBuffer() {
 
 void Connection::send(HTTPResponse answer) {
     reply = std::move(answer);
-    replyHead = reply->head();
+    outgoing = reply->head();
     // A body held in memory goes out with the head: one write, one segment for a small reply.
-    const auto* data = std::get_if<std::string>(&reply->body);
-    std::string_view body = data && !reply->headOnly ? std::string_view(*data) : std::string_view();
-    std::array<asio::const_buffer, 2> pieces{asio::buffer(replyHead), asio::buffer(body)};
-    asio::async_write(socket, pieces, [self = shared_from_this()](const asio::error_code& error, size_t) {
-        self->onSent(error);
-    });
+    if (const auto* data = std::get_if<std::string>(&reply->body); data && !reply->headOnly) outgoing += *data;
+    sendOutgoing();
 }
 
-void Connection::onSent(const asio::error_code& error) {
-    if (error) return cancel();
-    if (reply->headOnly || std::holds_alternative<std::string>(reply->body)) return finish();
-    const HTTPResponse::File& body = std::get<HTTPResponse::File>(reply->body);
+void Connection::sendOutgoing() {
+    while (outgoingSent < outgoing.size()) {
+        ssize_t count = sendSome(socket(), std::string_view(outgoing).substr(outgoingSent));
+        if (count < 0 && errno == EAGAIN) return await(asio::socket_base::wait_write, &Connection::sendOutgoing);
+        if (count < 0) return cancel();
+        outgoingSent += size_t(count);
+    }
+    const auto* body = std::get_if<HTTPResponse::File>(&reply->body);
+    if (!body || reply->headOnly) return finish();
     // The head is out already: a file that cannot be opened leaves the reply short.
-    file = Files::openRegular(body.path);
-    asio::error_code failed;
-    if (file) socket.native_non_blocking(true, failed);
-    if (!file || failed) return cancel();
-    sendFile(body.lower, reply->length());
+    file = Files::openRegular(body->path);
+    if (!file) return cancel();
+    fileOffset = body->lower;
+    fileLeft = reply->length();
+    sendFile();
 }
 
 // Up to one piece a turn of the server's loop, as much as the socket takes, so that a fast reader
 // does not keep the other connections waiting.
-void Connection::sendFile(int64_t offset, int64_t left) {
-    for (int64_t turn = std::min<int64_t>(left, filePiece); turn > 0;) {
-        ssize_t sent = sendFromFile(socket.native_handle(), file.get(), offset, size_t(turn));
-        if (sent < 0 && errno == EAGAIN) return awaitRoom(offset, left);
+void Connection::sendFile() {
+    for (int64_t turn = std::min<int64_t>(fileLeft, filePiece); turn > 0;) {
+        ssize_t sent = sendFromFile(socket(), file.get(), fileOffset, size_t(turn));
+        if (sent < 0 && errno == EAGAIN) return await(asio::socket_base::wait_write, &Connection::sendFile);
         // 0: the file became shorter than the head announced. The reply is left short.
         if (sent <= 0) return cancel();
-        offset += sent;
-        left -= sent;
+        fileOffset += sent;
+        fileLeft -= sent;
         turn -= sent;
     }
-    if (left < 1) {
+    if (fileLeft < 1) {
         file.reset();
         return finish();
     }
-    asio::post(socket.get_executor(), [self = shared_from_this(), offset, left] { self->sendFile(offset, left); });
-}
-
-void Connection::awaitRoom(int64_t offset, int64_t left) {
-    socket.async_wait(asio::socket_base::wait_write,
-                      [self = shared_from_this(), offset, left](const asio::error_code& error) {
-                          if (error) return self->cancel();
-                          self->sendFile(offset, left);
-                      });
+    asio::post(watched.get_executor(), [self = shared_from_this()] { self->sendFile(); });
 }
 
 void Connection::finish() {
     // Nothing of the request waits unread, so a close now cannot turn into a reset.
     if (requestRead) return cancel();
-    asio::error_code ignored;
-    socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    ::shutdown(socket(), SHUT_WR);
     lingering.expires_after(lingerTime);
     lingering.async_wait([self = shared_from_this()](const asio::error_code& error) {
         if (!error) self->cancel();
@@ -136,10 +157,9 @@ void Connection::finish() {
 }
 
 void Connection::drain() {
-    socket.async_read_some(asio::buffer(incoming),
-                           [self = shared_from_this()](const asio::error_code& error, size_t count) {
-                               self->drained += count;
-                               if (error || self->drained > lingerBytes) return self->cancel();
-                               self->drain();
-                           });
+    while (true) {
+        ssize_t count = Files::readSome(socket(), incoming.data(), incoming.size());
+        if (count < 0 && errno == EAGAIN) return await(asio::socket_base::wait_read, &Connection::drain);
+        if (count <= 0 || (drained += size_t(count)) > lingerBytes) return cancel();
+    }
 }

@@ -5,35 +5,42 @@
 
 #include <asio.hpp>
 
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
 
 // One accepted connection of the server: reads one request, writes its reply, closes.
 // Lives on the server's thread and keeps itself alive through its pending operations.
+//
+// Every read and write is tried at once on the non-blocking socket; only when one would block is
+// the socket handed to the server's loop to wait. A request that is in when the connection is
+// accepted and a reply the socket takes at once never cost the loop anything.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    // Largest piece of a file body handed to the kernel at once; the bytes never pass through
-    // this process.
+    // Largest piece of a file body handed to the kernel in one turn of the server's loop; the
+    // bytes never pass through this process.
     static constexpr size_t filePiece = 1 << 20;
 
-    Connection(asio::ip::tcp::socket socket, RequestHandler& handler);
+    // The socket must be connected and non-blocking.
+    Connection(asio::io_context& io, Files::Descriptor socket, asio::ip::tcp protocol, RequestHandler& handler);
 
     void start();
     // Ends the connection at once, without a reply.
     void cancel();
 
 private:
-    void doRead();
-    void onRead(const asio::error_code& error, size_t count);
+    using Step = void (Connection::*)();
+    // Runs next once the socket is ready for the wait.
+    void await(asio::socket_base::wait_type wait, Step next);
+    int socket();
+
+    void receive();
     // The reply to what the buffer holds so far, or none while more bytes are needed.
     std::optional<HTTPResponse> replyToBuffer();
 
     void send(HTTPResponse reply);
-    void onSent(const asio::error_code& error);
-    void sendFile(int64_t offset, int64_t left);
-    void awaitRoom(int64_t offset, int64_t left);
+    void sendOutgoing();
+    void sendFile();
 
     // Closes once the reply is out. A reply sent before the whole request was read first
     // half-closes and reads what the peer still sends for a moment, so that it reaches the peer
@@ -41,17 +48,21 @@ private:
     void finish();
     void drain();
 
-    asio::ip::tcp::socket socket;
+    Files::Descriptor unwatched; // the socket until the loop first waits on it
+    asio::ip::tcp::socket watched; // then the socket, owned by the loop
+    asio::ip::tcp protocol;
     asio::steady_timer lingering;
     RequestHandler& handler;
     std::string buffer;
-    std::array<char, HTTPRequest::limit> incoming;
     size_t searched = 0;                  // bytes known to hold no blank line
     std::optional<HTTPRequest::Head> head; // once it has arrived
     size_t needed = 0;                    // bytes of head and body together
     bool requestRead = false;             // to its last byte, before the reply
     std::optional<HTTPResponse> reply;
-    std::string replyHead;
+    std::string outgoing;                 // the head, and a body held in memory
+    size_t outgoingSent = 0;
     Files::Descriptor file;
+    int64_t fileOffset = 0;
+    int64_t fileLeft = 0;
     size_t drained = 0;
 };

@@ -3,6 +3,7 @@
 #include "TrelkCore/Service/Connection.h"
 
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <list>
@@ -13,6 +14,8 @@ using asio::ip::tcp;
 
 // How long the accept loop rests after a failed accept, such as running out of descriptors.
 constexpr auto acceptRetry = std::chrono::milliseconds(100);
+// Connections taken in one turn of the loop before the other work has its turn.
+constexpr int acceptBurst = 64;
 
 std::optional<tcp::acceptor> listenOn(asio::io_context& io, const asio::ip::address& address, uint16_t port) {
     asio::error_code error;
@@ -23,6 +26,7 @@ std::optional<tcp::acceptor> listenOn(asio::io_context& io, const asio::ip::addr
     if (!error && address.is_v6()) acceptor.set_option(asio::ip::v6_only(true), error);
     if (!error) acceptor.bind(endpoint, error);
     if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) acceptor.native_non_blocking(true, error);
     if (error) return std::nullopt;
     return acceptor;
 }
@@ -44,11 +48,15 @@ struct Server::State {
     // One listening socket and the timer of its accept loop.
     struct Listener {
         tcp::acceptor acceptor;
+        tcp protocol;
         asio::steady_timer rest;
     };
 
     void listen(const std::vector<uint16_t>& portList, const Ready& ready);
-    void accept(Listener& listener);
+    void awaitConnections(Listener& listener);
+    void acceptWaiting(Listener& listener);
+    void restThenAwait(Listener& listener);
+    void serve(Files::Descriptor socket, tcp protocol);
     void closeAll();
 
     asio::io_context io; // first, so that everything bound to it goes before it
@@ -64,35 +72,60 @@ void Server::State::listen(const std::vector<uint16_t>& portList, const Ready& r
         if (candidate == 0) continue;
         std::optional<tcp::acceptor> v4 = listenOn(io, asio::ip::address_v4::loopback(), candidate);
         if (!v4) continue;
-        listeners.push_back({std::move(*v4), asio::steady_timer(io)});
+        listeners.push_back({std::move(*v4), tcp::v4(), asio::steady_timer(io)});
         // A browser may resolve localhost to ::1; machines without IPv6 simply lack it.
         if (std::optional<tcp::acceptor> v6 = listenOn(io, asio::ip::address_v6::loopback(), candidate))
-            listeners.push_back({std::move(*v6), asio::steady_timer(io)});
+            listeners.push_back({std::move(*v6), tcp::v6(), asio::steady_timer(io)});
         port = candidate;
-        for (Listener& listener : listeners) accept(listener);
+        for (Listener& listener : listeners) awaitConnections(listener);
         if (ready) ready(candidate);
         return;
     }
     if (ready) ready(std::nullopt);
 }
 
-void Server::State::accept(Listener& listener) {
-    listener.acceptor.async_accept([this, &listener](const asio::error_code& error, tcp::socket socket) {
+void Server::State::awaitConnections(Listener& listener) {
+    listener.acceptor.async_wait(tcp::acceptor::wait_read, [this, &listener](const asio::error_code& error) {
         if (error == asio::error::operation_aborted) return;
-        if (error) {
-            // Out of descriptors and the like: rest, then try again, without spinning.
-            listener.rest.expires_after(acceptRetry);
-            listener.rest.async_wait([this, &listener](const asio::error_code& error) {
-                if (!error) accept(listener);
-            });
-            return;
-        }
-        std::erase_if(connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
-        auto connection = std::make_shared<Connection>(std::move(socket), handler);
-        connections.push_back(connection);
-        connection->start();
-        accept(listener);
+        if (error) return restThenAwait(listener);
+        acceptWaiting(listener);
     });
+}
+
+// Takes the connections waiting, up to a burst: one wait of the loop serves them all. accept4
+// makes each socket non-blocking from the start, which asio's accept would do with one more call.
+void Server::State::acceptWaiting(Listener& listener) {
+    for (int taken = 0; taken < acceptBurst;) {
+        Files::Descriptor socket(
+            ::accept4(listener.acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (socket) {
+            serve(std::move(socket), listener.protocol);
+            ++taken;
+        } else if (errno == EAGAIN) {
+            break;
+        } else if (errno != EINTR && errno != ECONNABORTED) {
+            return restThenAwait(listener);
+        }
+    }
+    awaitConnections(listener);
+}
+
+// Out of descriptors and the like: rest, then try again, without spinning.
+void Server::State::restThenAwait(Listener& listener) {
+    listener.rest.expires_after(acceptRetry);
+    listener.rest.async_wait([this, &listener](const asio::error_code& error) {
+        if (!error) awaitConnections(listener);
+    });
+}
+
+void Server::State::serve(Files::Descriptor socket, tcp protocol) {
+    auto connection = std::make_shared<Connection>(io, std::move(socket), protocol, handler);
+    connection->start();
+    // Most replies are out before start returns; only connections still waiting on something
+    // hold another reference, and only they are left to close at a stop.
+    if (connection.use_count() == 1) return;
+    std::erase_if(connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
+    connections.push_back(connection);
 }
 
 void Server::State::closeAll() {

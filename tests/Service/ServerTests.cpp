@@ -23,8 +23,8 @@ namespace {
 // cross its edges.
 constexpr size_t filePiece = 1 << 20;
 
-// Answers /file?path=… with the file reply and anything else with {"path": …}; refuses /refuse
-// as soon as its head is in.
+// Answers /file?path=… with the file reply, /large with largeReply's bytes and anything else with
+// {"path": …}; refuses /refuse as soon as its head is in.
 class TestHandler : public RequestHandler {
 public:
     UploadStart upload(const HTTPRequest& head) override {
@@ -33,8 +33,10 @@ public:
     }
     HTTPResponse handle(const HTTPRequest& request) override {
         if (request.path == "/file") return Router::file(request.query.at("path"), request.header("range"));
+        if (request.path == "/large") return HTTPResponse(200, {}, largeReply);
         return HTTPResponse::json({{"path", request.path}, {"body", request.body}});
     }
+    std::string largeReply;
 };
 
 // A server on ports of its own, started and ready.
@@ -158,6 +160,14 @@ TEST_F(ServerTest, SendsAFileInPiecesWithItsRange) {
     EXPECT_EQ(part.headers["Content-Range"],
               "bytes 1000-" + std::to_string(upper) + "/" + std::to_string(bytes.size()));
     EXPECT_TRUE(part.body == bytes.substr(size_t(lower), size_t(upper - lower + 1)));
+}
+
+TEST_F(ServerTest, ReplyHeldInMemoryLargerThanTheSocketTakesArrivesWhole) {
+    handler.largeReply = randomBytes(16 * filePiece + 3);
+    uint16_t port = start();
+    TestReply reply = askServer(port, request("/large"));
+    EXPECT_EQ(reply.headers["Content-Length"], std::to_string(handler.largeReply.size()));
+    EXPECT_TRUE(reply.body == handler.largeReply);
 }
 
 TEST_F(ServerTest, FileThatVanishedAfterTheReplyWasMadeLeavesAShortReply) {
