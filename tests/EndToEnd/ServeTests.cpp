@@ -1,16 +1,22 @@
 // The real program, started as a user would start it, talked to with a real HTTP client.
 #include "tests/support/Child.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestMedia.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 using nlohmann::json;
+namespace fs = std::filesystem;
 
 class ServeTest : public testing::Test {
 protected:
@@ -36,6 +42,23 @@ protected:
         return true;
     }
 
+    // Pairs a page through the terminal question, answered with the default button; its token.
+    std::string pair(Child& service) {
+        json asked = json::parse(curl({"-X", "POST", "-H", "Origin: https://vorlane.app", url("/trelk/pair")}));
+        const std::string id = asked.at("id"), code = asked.at("code");
+        EXPECT_EQ(service.readLine(), "Allow VorlaneWeb to use your library?");
+        EXPECT_EQ(service.readLine(), "Code " + code + " · check it matches the page");
+        EXPECT_EQ(service.readLine(), "https://vorlane.app");
+        EXPECT_EQ(service.readLine(), "  1. Allow");
+        EXPECT_EQ(service.readLine(), "  2. Don't Allow");
+        EXPECT_EQ(curl({url("/trelk/pair/" + id)}), R"({"state":"pending"})");
+        service.write("\n"); // the default button: Allow
+        json state = json::object();
+        for (int poll = 0; poll < 100 && state.value("state", "") != "allowed"; ++poll)
+            state = json::parse(curl({url("/trelk/pair/" + id)}));
+        return state.value("token", "");
+    }
+
     TempFolder folder;
     std::string port;
 };
@@ -57,21 +80,8 @@ TEST_F(ServeTest, PageThatPairsThroughTheTerminalGetsAWorkingToken) {
     Child service(TRELK_PROGRAM, {"serve"}, environment());
     if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
 
-    json asked = json::parse(curl({"-X", "POST", "-H", "Origin: https://vorlane.app", url("/trelk/pair")}));
-    const std::string id = asked.at("id"), code = asked.at("code");
-    EXPECT_EQ(service.readLine(), "Allow VorlaneWeb to use your library?");
-    EXPECT_EQ(service.readLine(), "Code " + code + " · check it matches the page");
-    EXPECT_EQ(service.readLine(), "https://vorlane.app");
-    EXPECT_EQ(service.readLine(), "  1. Allow");
-    EXPECT_EQ(service.readLine(), "  2. Don't Allow");
-    EXPECT_EQ(curl({url("/trelk/pair/" + id)}), R"({"state":"pending"})");
-    service.write("\n"); // the default button: Allow
-
-    json state = json::object();
-    for (int poll = 0; poll < 100 && state.value("state", "") != "allowed"; ++poll)
-        state = json::parse(curl({url("/trelk/pair/" + id)}));
-    ASSERT_EQ(state.value("state", ""), "allowed");
-    const std::string token = state.at("token");
+    const std::string token = pair(service);
+    ASSERT_FALSE(token.empty());
 
     EXPECT_EQ(curl({url("/trelk/hello?t=" + token)}), R"({"app":"vorlane-trelk","paired":true,"version":"0.1.0"})");
     EXPECT_EQ(curl({"-w", "\n%{http_code}", url("/trelk/library")}), "{\"error\":\"pair first\"}\n401");
@@ -82,6 +92,39 @@ TEST_F(ServeTest, PageThatPairsThroughTheTerminalGetsAWorkingToken) {
     const auto store = folder / "data" / "vorlane Trelk" / "tokens.json";
     EXPECT_EQ(modeOf(store), 0600u);
     EXPECT_EQ(json::parse(readFile(store)), (json{{token, "https://vorlane.app"}}));
+}
+
+TEST_F(ServeTest, AMasterDroppedInTheLibraryIsMadeListedAndServedInRanges) {
+    const fs::path drop = folder / "Movies" / "vorlane Library" / "Drop here";
+    fs::create_directories(drop);
+    const fs::path master = TestMedia::video(drop / "Sunrise.mp4", 320, 180);
+    fs::last_write_time(master, fs::file_time_type::clock::now() - std::chrono::seconds(60));
+    const std::string bytes = readFile(master);
+    Child service(TRELK_PROGRAM, {"serve"}, environment());
+    if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
+    const std::string token = pair(service);
+
+    std::vector<std::string> told;
+    const std::string prompt = "choose 1–2 [1]: "; // the answer's line break is not echoed here
+    while (std::optional<std::string> line = service.readLine()) {
+        told.push_back(line->starts_with(prompt) ? line->substr(prompt.size()) : *line);
+        if (told.back().starts_with("made") || told.back().starts_with("failed")) break;
+    }
+    EXPECT_THAT(told, testing::IsSupersetOf({"Linked · 1 browser", "queued · Sunrise.mp4", "made · Sunrise.mp4"}));
+    json listing;
+    for (int poll = 0; poll < 100; ++poll, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        listing = json::parse(curl({url("/trelk/library?t=" + token)}));
+        if (listing["assets"].size() == 1) break;
+    }
+    ASSERT_EQ(listing["assets"].size(), 1u) << listing;
+    EXPECT_EQ(listing["jobs"], json::array());
+    const json asset = listing["assets"][0];
+    EXPECT_EQ(asset["file"], "Sunrise.mp4");
+    const std::string file = url("/trelk/file/" + asset["id"].get<std::string>() + "/Sunrise.mp4?t=" + token);
+    EXPECT_EQ(curl({"-H", "Range: bytes=100-199", "-w", "\n%{http_code}", file}), bytes.substr(100, 100) + "\n206");
+    EXPECT_EQ(curl({file}), bytes);
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(), 0);
 }
 
 TEST_F(ServeTest, AStoreThatIsANamedPipeIsNeitherWaitedForNorReplaced) {
