@@ -19,4 +19,9 @@ std::optional<std::string> string(const nlohmann::json* value) {
     return value->get<std::string>();
 }
 
+std::optional<double> number(const nlohmann::json* value) {
+    if (!value || !value->is_number()) return std::nullopt;
+    return value->get<double>();
+}
+
 } // namespace JSONField

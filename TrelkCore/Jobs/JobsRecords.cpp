@@ -22,10 +22,10 @@ std::optional<json> objectIn(StoreFile& store) {
     return std::nullopt;
 }
 
-std::optional<double> number(const json* value) {
-    if (!value || !value->is_number()) return std::nullopt;
-    const double number = value->get<double>();
-    return std::isfinite(number) ? std::optional(number) : std::nullopt;
+// A date in seconds: finite, whatever the JSON text said.
+std::optional<double> seconds(const json* value) {
+    std::optional<double> number = JSONField::number(value);
+    return number && std::isfinite(*number) ? number : std::nullopt;
 }
 
 // A record's folder is one of the library's own: never a path out of it, nor the queue's folders.
@@ -36,7 +36,7 @@ bool outputName(std::string_view name) {
 bool masterPath(const std::string& path) { return fs::path(path).is_absolute(); }
 
 std::optional<Jobs::Made> madeIn(const json& value) {
-    std::optional<double> modified = number(JSONField::member(value, "modified"));
+    std::optional<double> modified = seconds(JSONField::member(value, "modified"));
     std::optional<std::string> output = JSONField::string(JSONField::member(value, "output"));
     if (!modified || !output || !outputName(*output)) return std::nullopt;
     return Jobs::Made{*modified, *output};
@@ -44,7 +44,7 @@ std::optional<Jobs::Made> madeIn(const json& value) {
 
 std::optional<Jobs::Mark> markIn(const json& value) {
     std::optional<int64_t> bytes = JSONField::integer(JSONField::member(value, "bytes"));
-    std::optional<double> modified = number(JSONField::member(value, "modified"));
+    std::optional<double> modified = seconds(JSONField::member(value, "modified"));
     if (!bytes || !modified) return std::nullopt;
     return Jobs::Mark{*bytes, *modified};
 }

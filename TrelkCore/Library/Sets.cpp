@@ -145,11 +145,7 @@ std::optional<int64_t> integerAt(const json& object, const char* key) {
     return JSONField::integer(member(object, key));
 }
 
-std::optional<double> numberAt(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (!value || !value->is_number()) return std::nullopt;
-    return value->get<double>();
-}
+std::optional<double> numberAt(const json& object, const char* key) { return JSONField::number(member(object, key)); }
 
 std::optional<SetPart> decodePart(const json& value) {
     if (!value.is_object()) return std::nullopt;
