@@ -112,14 +112,23 @@ void checkRange(std::string_view bytes) {
     }
 }
 
-// One drop folder for the whole run, emptied after each input.
+// One drop folder for the whole run, emptied after each input and removed at the end.
 const std::filesystem::path& dropFolder() {
-    static const std::filesystem::path folder = [] {
-        char pattern[] = "/tmp/trelk-fuzz-XXXXXX";
-        require(::mkdtemp(pattern) != nullptr, "a temporary folder");
-        return std::filesystem::path(pattern) / "Drop here";
-    }();
-    return folder;
+    static const struct Folder {
+        Folder() {
+            char pattern[] = "/tmp/trelk-fuzz-XXXXXX";
+            require(::mkdtemp(pattern) != nullptr, "a temporary folder");
+            top = pattern;
+            drop = top / "Drop here";
+        }
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(top, ignored);
+        }
+        std::filesystem::path top;
+        std::filesystem::path drop;
+    } folder;
+    return folder.drop;
 }
 
 // The body as the server hands it over: pieces whose lengths the bytes themselves choose.
@@ -147,26 +156,26 @@ void checkUpload(std::string_view bytes) {
         return std::vector<std::optional<std::string>>(files.size());
     });
     uploads.freeSpace = [](const std::filesystem::path&) { return std::nullopt; };
-    auto begun = uploads.begin(head->request);
-    if (!begun) {
-        require(begun.error().status >= 400 && !begun.error().message.empty(), "a refusal says why");
-    } else {
-        Upload& upload = **begun;
-        const std::string_view body = bytes.substr(head->end);
-        require(Uploads::cleanName(upload.name) == upload.name, "an upload's name is clean");
-        try {
-            writeInPieces(upload, body);
-            require(upload.received == int64_t(body.size()), "every byte written is counted");
-            const bool alone = !upload.set || upload.of == 1;
-            if (uploads.finish(upload) && upload.complete() && alone) {
-                require(queued.size() == 1 && Files::read(queued[0], 1 << 20) == body, "the file holds the body");
-                require(queued[0].parent_path() == drop, "the file lands in the drop folder");
-            }
-        } catch (const UploadRefusal& refusal) {
-            require(upload.received <= upload.bytes, "never more than announced");
-            uploads.abort(upload);
-            require(!std::filesystem::exists(upload.temp), "a refused upload leaves no file");
-        }
+    std::shared_ptr<Upload> upload;
+    try {
+        upload = uploads.begin(head->request);
+    } catch (const UploadRefusal& refusal) {
+        require(refusal.status >= 400 && !refusal.message.empty(), "a refusal says why");
+        return;
+    }
+    const std::string_view body = bytes.substr(head->end);
+    require(Uploads::cleanName(upload->name) == upload->name, "an upload's name is clean");
+    try {
+        writeInPieces(*upload, body);
+        require(upload->received == int64_t(body.size()), "every byte written is counted");
+        uploads.finish(*upload);
+        const bool alone = !upload->set || upload->of == 1;
+        if (alone) require(queued.size() == 1 && Files::read(queued[0], 1 << 20) == body, "the file holds the body");
+        if (alone) require(queued[0].parent_path() == drop, "the file lands in the drop folder");
+    } catch (const UploadRefusal& refusal) {
+        require(upload->received <= upload->bytes, "never more than announced");
+        uploads.abort(*upload);
+        require(!std::filesystem::exists(upload->temp), "a refused upload leaves no file");
     }
     std::error_code ignored;
     std::filesystem::remove_all(drop, ignored);

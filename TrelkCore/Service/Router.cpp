@@ -54,6 +54,7 @@ bool hostPasses(const HTTPRequest& request) {
 }
 HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
 HTTPResponse noSuchFile() { return HTTPResponse::error(404, "no such file"); }
+HTTPResponse refused(const UploadRefusal& refusal) { return HTTPResponse::error(refusal.status, refusal.message); }
 
 } // namespace
 
@@ -109,21 +110,31 @@ UploadStart Router::upload(const HTTPRequest& head) {
         return {UploadStart::Refuse{decorate(notAllowed(), origin)}};
     if (!tokenPasses(head)) return {UploadStart::Refuse{decorate(pairFirst(), origin)}};
     if (!uploads) return {UploadStart::Refuse{decorate(notFound(), origin)}};
-    auto begun = uploads->begin(head);
-    if (!begun) return {UploadStart::Refuse{decorate(HTTPResponse::error(begun.error().status, begun.error().message), origin)}};
-    (*begun)->origin = origin;
-    return {UploadStart::Accept{std::move(*begun)}};
+    try {
+        std::shared_ptr<Upload> begun = uploads->begin(head);
+        begun->origin = origin;
+        return {UploadStart::Accept{std::move(begun)}};
+    } catch (const UploadRefusal& refusal) {
+        return {UploadStart::Refuse{decorate(refused(refusal), origin)}};
+    }
 }
 
 HTTPResponse Router::uploaded(Upload& upload, std::optional<UploadRefusal> error) {
-    auto replied = [&](HTTPResponse response) { return decorate(std::move(response), upload.origin); };
+    return decorate(uploadEnd(upload, std::move(error)), upload.origin);
+}
+
+HTTPResponse Router::uploadEnd(Upload& upload, std::optional<UploadRefusal> error) {
     if (error) {
         uploads->abort(upload);
-        return replied(HTTPResponse::error(error->status, error->message));
+        return refused(*error);
     }
-    auto finished = uploads->finish(upload);
-    if (!finished) return replied(HTTPResponse::error(finished.error().status, finished.error().message));
-    return replied(HTTPResponse::json(*finished));
+    try {
+        return HTTPResponse::json(uploads->finish(upload));
+    } catch (const UploadRefusal& refusal) {
+        return refused(refusal);
+    } catch (const std::exception&) {
+        return HTTPResponse::error(500, "couldn't write to Drop here");
+    }
 }
 
 HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
@@ -133,7 +144,7 @@ HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
     std::optional<UploadRefusal> refusal =
         uploads->check(name == request.query.end() ? std::nullopt : std::optional(name->second),
                        bytes == request.query.end() ? std::nullopt : Text::parseInteger(bytes->second));
-    if (refusal) return HTTPResponse::error(refusal->status, refusal->message);
+    if (refusal) return refused(*refusal);
     return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
 }
 

@@ -47,6 +47,7 @@ private:
     HTTPResponse pairState(const std::string& id) const;
     HTTPResponse library() const;
     HTTPResponse uploadCheck(const HTTPRequest& request) const;
+    HTTPResponse uploadEnd(Upload& upload, std::optional<UploadRefusal> error);
     HTTPResponse assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const;
     Assets currentAssets() const;
 

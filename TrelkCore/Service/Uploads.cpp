@@ -65,18 +65,18 @@ std::string numbered(const std::string& name, int n) {
 
 Uploads::Uploads(fs::path drop, Queue queue) : freeSpace(Files::freeSpace), drop(std::move(drop)), queue(std::move(queue)) {}
 
-std::expected<std::shared_ptr<Upload>, UploadRefusal> Uploads::begin(const HTTPRequest& request) {
-    if (goesWithout(request)) return std::unexpected(UploadRefusal(411, "send the file with its size"));
+std::shared_ptr<Upload> Uploads::begin(const HTTPRequest& request) {
+    if (goesWithout(request)) throw UploadRefusal(411, "send the file with its size");
     const std::optional<int64_t> bytes = headerNumber(request, "content-length");
     const std::optional<std::string> asked = queryValue(request, "name");
-    if (std::optional<UploadRefusal> refusal = check(asked, bytes)) return std::unexpected(*refusal);
+    if (std::optional<UploadRefusal> refusal = check(asked, bytes)) throw *refusal;
     const std::string name = *cleanName(*asked);
     const std::string id = Crypto::randomHex(4);
     std::error_code ignored;
     fs::create_directories(drop, ignored);
     fs::path temp = drop / (std::string(tempPrefix) + id + "-" + name);
     Files::Descriptor handle(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!handle) return std::unexpected(UploadRefusal(500, "couldn't write to Drop here"));
+    if (!handle) throw UploadRefusal(500, "couldn't write to Drop here");
     auto upload = std::make_shared<Upload>(id, name, *bytes, batchKey(request), batchSize(request), std::move(temp),
                                            std::move(handle));
     std::lock_guard guard(lock);
@@ -84,11 +84,11 @@ std::expected<std::shared_ptr<Upload>, UploadRefusal> Uploads::begin(const HTTPR
     return upload;
 }
 
-std::expected<nlohmann::json, UploadRefusal> Uploads::finish(Upload& upload) {
+nlohmann::json Uploads::finish(Upload& upload) {
     forget(upload);
     if (!upload.complete()) {
         removeQuietly(upload.temp);
-        return std::unexpected(UploadRefusal(400, "the file didn't all arrive"));
+        throw UploadRefusal(400, "the file didn't all arrive");
     }
     Arrivals files{{upload.temp, upload.name}};
     if (upload.set && upload.of > 1) {

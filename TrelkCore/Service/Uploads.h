@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <expected>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -45,11 +44,11 @@ public:
 
     // The size and name rules alone.
     std::optional<UploadRefusal> check(const std::optional<std::string>& name, std::optional<int64_t> bytes) const;
-    // Opens an upload for a POST whose head has arrived.
-    std::expected<std::shared_ptr<Upload>, UploadRefusal> begin(const HTTPRequest& request);
+    // Opens an upload for a POST whose head has arrived. Throws UploadRefusal.
+    std::shared_ptr<Upload> begin(const HTTPRequest& request);
     // The reply's object once every byte is in; the file is in the drop folder and queued, or
-    // parked with its batch.
-    std::expected<nlohmann::json, UploadRefusal> finish(Upload& upload);
+    // parked with its batch. Throws UploadRefusal.
+    nlohmann::json finish(Upload& upload);
     // Drops the upload and its temporary file.
     void abort(Upload& upload);
     // Hands over batches that waited too long and removes temporary files nobody will finish.
