@@ -1,10 +1,15 @@
-// Feeds arbitrary bytes to the request parser, the target splitter, the range parser and the
-// upload of a body, and stops at the first result that breaks what callers rely on.
+// Feeds arbitrary bytes to the request parser, the target splitter, the range parser, the
+// upload of a body and the project decoder, and stops at the first result that breaks what
+// callers rely on.
+#include "TrelkCore/Platform/Text.h"
+#include "TrelkCore/Projects/Fit.h"
+#include "TrelkCore/Projects/Projects.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Uploads.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -181,6 +186,37 @@ void checkUpload(std::string_view bytes) {
     std::filesystem::remove_all(drop, ignored);
 }
 
+bool clean(const WallInfo& wall) { return !Text::hasControl(wall.id) && !Text::hasControl(wall.name); }
+
+// The bytes as a posted project's body: decoded without a throw, nothing but clean text in what
+// decodes, read back as written, and merged into a store that the desktop then changes.
+void checkProject(std::string_view bytes) {
+    const nlohmann::json value = nlohmann::json::parse(bytes, nullptr, false);
+    if (value.is_discarded()) return;
+    const std::optional<Project> project = Project::fromJSON(value);
+    if (!project) return;
+    require(!Text::hasControl(project->id) && !Text::hasControl(project->name), "the project's text is clean");
+    require(std::ranges::all_of(project->walls, clean), "the walls' text is clean");
+    require(Project::fromJSON(nlohmann::json::parse(project->json().dump())) == project, "a project reads back");
+    for (const WallInfo& wall : project->walls) Fit::notes(1920, 1080, 25, wall);
+
+    Projects store(std::nullopt);
+    require(!store.sync(*project), "a new project takes the posted list");
+    Asset asset;
+    asset.id = "a0123456789";
+    asset.file = "clip.mp4";
+    const std::string wall = project->walls.empty() ? "" : project->walls.back().id;
+    store.add({asset}, project->id, wall);
+    store.move(asset.id, INT64_MIN, project->id);
+    const std::optional<Project> stored = store.project(project->id);
+    require(stored && stored->files().contains(asset.id), "an added asset is tied to the project");
+    const size_t postedItems = project->list ? project->list->items.size() : 0;
+    require(!stored->list || stored->list->items.size() <= std::max(postedItems, Projects::mostItems),
+            "adding stops at the most items");
+    store.removeAssets({asset.id});
+    require(store.owners(asset.id).empty(), "a removed asset is in no project");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -191,5 +227,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkSplit(bytes);
     checkRange(bytes);
     checkUpload(bytes);
+    checkProject(bytes);
     return 0;
 }

@@ -60,6 +60,16 @@ bool validUTF8(std::string_view bytes) {
     return true;
 }
 
+bool hasControl(std::string_view text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x20 || byte == 0x7f) return true;
+        // U+0080 to U+009F are C2 80 to C2 9F in UTF-8.
+        if (byte == 0xc2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) <= 0x9f) return true;
+    }
+    return false;
+}
+
 std::string repairedUTF8(std::string_view bytes) {
     std::string repaired;
     repaired.reserve(bytes.size());

@@ -11,6 +11,9 @@ namespace Text {
 // Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool validUTF8(std::string_view bytes);
 
+// Whether the text holds a control character: C0, DEL or C1 (U+0080 to U+009F).
+bool hasControl(std::string_view text);
+
 // A decimal integer with an optional leading "+" or "-" and nothing else; none on overflow.
 std::optional<int64_t> parseInteger(std::string_view text);
 

@@ -10,17 +10,6 @@
 
 namespace {
 
-// C0, DEL and C1: none of them belongs in a file name.
-bool hasControl(std::string_view text) {
-    for (size_t at = 0; at < text.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x20 || byte == 0x7f) return true;
-        // U+0080 to U+009F are C2 80 to C2 9F in UTF-8.
-        if (byte == 0xc2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) <= 0x9f) return true;
-    }
-    return false;
-}
-
 std::string_view lastComponent(std::string_view path) {
     const size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -45,7 +34,7 @@ std::optional<std::string> Uploads::cleanName(std::string_view name) {
     std::ranges::replace(text, ':', '-');
     text = std::string(Text::trim(text, " \t\n\r\v\f"));
     if (text.empty() || text.starts_with('.') || text.size() > 200 || !Text::validUTF8(text) ||
-        Jobs::partial(text) || hasControl(text) || !MediaKinds::isMaster(text))
+        Jobs::partial(text) || Text::hasControl(text) || !MediaKinds::isMaster(text))
         return std::nullopt;
     return text;
 }
