@@ -37,12 +37,22 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
       uploads(queue.dropFolder(),
               [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
+      projectStore(setup.serviceFolder / "projects.json"),
       libraryChanges(library),
       router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
       server(router) {
     pairedCount = pairing.count();
     router.jobs = [this] { return queue.jobs(); };
     router.uploads = &uploads;
+    router.projects = &projectStore;
+    publishedProjects = projectStore.all();
+    // Comes on the thread that changed the store; the server stops before the store goes.
+    projectStore.onChange = [this] {
+        QMetaObject::invokeMethod(this, [this, list = projectStore.all()]() mutable {
+            publishedProjects = std::move(list);
+            emit changed();
+        }, Qt::QueuedConnection);
+    };
     // Comes on any thread; the queue joins its thread before this object's base goes.
     queue.onChange([this] {
         QMetaObject::invokeMethod(this, [this, list = queue.jobs()]() mutable { updateJobs(std::move(list)); },

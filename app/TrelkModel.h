@@ -4,6 +4,7 @@
 #include "TrelkCore/Library/Asset.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Platform/TreeChanges.h"
+#include "TrelkCore/Projects/Projects.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/Router.h"
 #include "TrelkCore/Service/Server.h"
@@ -43,6 +44,8 @@ public:
     int paired() const { return pairedCount; }
     const std::vector<Asset>& assets() const { return publishedAssets; }
     const std::vector<Job>& jobs() const { return publishedJobs; }
+    // The projects the browser posted, most recently seen first.
+    const std::vector<Project>& projects() const { return publishedProjects; }
     int64_t mastersBytes() const { return keptBytes; }
     const std::filesystem::path& folder() const { return library; }
 
@@ -83,6 +86,7 @@ private:
     int pairedCount = 0;
     std::vector<Asset> publishedAssets;
     std::vector<Job> publishedJobs;
+    std::vector<Project> publishedProjects;
     int64_t keptBytes = 0;
     std::set<std::string> done;
     Pairing pairing;
@@ -90,6 +94,7 @@ private:
     AVEngine engine;
     Jobs queue;
     Uploads uploads; // called by the server's threads and the refresh pass
+    Projects projectStore;
     // The asset list as the server's thread sees it.
     LockedBox<Router::Assets> snapshot{std::make_shared<const std::vector<Asset>>()};
     TreeChanges libraryChanges; // used by one pass at a time

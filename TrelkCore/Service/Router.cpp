@@ -45,6 +45,7 @@ std::string_view contentType(const std::filesystem::path& path) {
 }
 
 HTTPResponse notFound() { return HTTPResponse::error(404, "not found"); }
+constexpr size_t maxWalls = 200;
 HTTPResponse notAllowed() { return HTTPResponse::error(403, "not an allowed site"); }
 
 // Browsers and curl name the loopback address they connect to; anything else is a rebound name.
@@ -76,9 +77,9 @@ HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::
     if (method == "GET" && segments.size() == 2 && segments[0] == "pair") return pairState(segments[1]);
     if (method == "GET" && is(segments, {"library"})) return tokenPasses(request) ? library() : pairFirst();
     if (method == "GET" && is(segments, {"upload"})) return tokenPasses(request) ? uploadCheck(request) : pairFirst();
-    // The project store is not part of the service yet; an upload's body never comes this way.
-    bool storeRoute = (method == "POST" && is(segments, {"project"})) || (method == "POST" && is(segments, {"upload"}));
-    if (storeRoute) return tokenPasses(request) ? notFound() : pairFirst();
+    if (method == "POST" && is(segments, {"project"})) return tokenPasses(request) ? project(request) : pairFirst();
+    // An upload's body never comes this way: the server streams it.
+    if (method == "POST" && is(segments, {"upload"})) return tokenPasses(request) ? notFound() : pairFirst();
     if (method == "GET" && segments.size() == 3 && segments[0] == "file")
         return tokenPasses(request) ? assetFile(segments[1], segments[2], request) : pairFirst();
 
@@ -135,6 +136,22 @@ HTTPResponse Router::uploadEnd(Upload& upload, std::optional<UploadRefusal> erro
     } catch (const std::exception&) {
         return HTTPResponse::error(500, "couldn't write to Drop here");
     }
+}
+
+// The browser's copy of a project: what the desktop holds of its wall list comes back, with the
+// library files the project uses.
+HTTPResponse Router::project(const HTTPRequest& request) {
+    if (!projects) return notFound();
+    // The parser keeps its own stack rather than recursing, so any nesting the size limit allows is safe.
+    const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+    std::optional<Project> posted = Project::fromJSON(body);
+    if (!posted || posted->id.empty() || posted->walls.size() > maxWalls) return HTTPResponse::error(400, "not a project");
+    const std::optional<WallList> list = projects->sync(*posted);
+    const std::optional<Project> stored = projects->project(posted->id);
+    nlohmann::json files = nlohmann::json::array();
+    if (stored)
+        for (const std::string& file : stored->files()) files.push_back(file);
+    return HTTPResponse::json({{"files", std::move(files)}, {"list", list ? list->json() : nlohmann::json(nullptr)}});
 }
 
 HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {

@@ -1,6 +1,7 @@
 #pragma once
 #include "TrelkCore/Jobs/Job.h"
 #include "TrelkCore/Library/Asset.h"
+#include "TrelkCore/Projects/Projects.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/RequestHandler.h"
@@ -37,8 +38,9 @@ public:
     PairRequest onPairRequest;
     // The job queue's jobs, in queue order; called on the server's thread. Unset: no jobs.
     std::function<std::vector<Job>()> jobs;
-    // Set before the server starts; none: uploads are not found.
+    // Set before the server starts; none: uploads, or projects, are not found.
     Uploads* uploads = nullptr;
+    Projects* projects = nullptr;
 
 private:
     bool tokenPasses(const HTTPRequest& request) const;
@@ -46,6 +48,7 @@ private:
     HTTPResponse pair(const std::optional<std::string>& origin);
     HTTPResponse pairState(const std::string& id) const;
     HTTPResponse library() const;
+    HTTPResponse project(const HTTPRequest& request);
     HTTPResponse uploadCheck(const HTTPRequest& request) const;
     HTTPResponse uploadEnd(Upload& upload, std::optional<UploadRefusal> error);
     HTTPResponse assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const;

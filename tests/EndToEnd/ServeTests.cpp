@@ -147,4 +147,28 @@ TEST_F(ServeTest, InterruptDuringThePairingDialogEndsCleanly) {
     EXPECT_EQ(service.wait(), 0);
 }
 
+TEST_F(ServeTest, APostedProjectIsKeptAcrossARestart) {
+    const std::string walls = R"({"id":"p1","name":"Show","walls":[{"id":"w1","name":"Left","w":1920,"h":1080,"fps":"25"}])";
+    const std::string list = R"(,"list":{"wall":"w1","at":5,"items":[{"id":"i1","name":"a.mp4","lib":"a"}]})";
+    std::string token;
+    {
+        Child service(TRELK_PROGRAM, {"serve"}, environment());
+        if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
+        token = pair(service);
+        EXPECT_EQ(curl({"--data-binary", walls + list + "}", url("/trelk/project?t=" + token)}), R"({"files":["a"],"list":null})");
+        service.signal(SIGTERM);
+        EXPECT_EQ(service.wait(), 0);
+    }
+    Child service(TRELK_PROGRAM, {"serve"}, environment());
+    const std::string line = service.readLine().value_or("");
+    if (!line.starts_with("listening on 127.0.0.1:")) GTEST_SKIP() << "the service's ports are taken on this machine";
+    port = line.substr(line.rfind(':') + 1);
+    // A browser without the list gets the one kept since the last run.
+    const json reply = json::parse(curl({"--data-binary", walls + "}", url("/trelk/project?t=" + token)}));
+    EXPECT_EQ(reply["files"], json({"a"}));
+    EXPECT_EQ(reply["list"]["items"][0]["lib"], "a");
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(), 0);
+}
+
 } // namespace

@@ -720,4 +720,58 @@ TEST_F(LibraryEndpointTest, OnlyAnAssetsOwnFilesCanBeReached) {
     }
 }
 
+// --- Project endpoint
+
+class ProjectEndpointTest : public RouterTest {
+protected:
+    void SetUp() override {
+        router.projects = &projects;
+        token = pairedToken();
+    }
+    HTTPResponse post(const std::string& body) {
+        return router.handle(requestTo("POST", "/trelk/project?t=" + token, page, body));
+    }
+    static json withWalls(size_t count) {
+        json walls = json::array();
+        for (size_t i = 0; i < count; ++i)
+            walls.push_back({{"id", "w" + std::to_string(i)}, {"name", "Wall"}, {"w", 1920}, {"h", 1080}, {"fps", "25"}});
+        return {{"id", "p"}, {"name", "Show"}, {"walls", walls}};
+    }
+
+    Projects projects{std::nullopt};
+    std::string token;
+};
+
+TEST_F(ProjectEndpointTest, WhatIsNotAProjectIsRefusedAndChangesNothing) {
+    const std::vector<std::string> bodies{
+        "", "not json", "[]", "42", R"({"walls":[]})", R"({"id":"p"})", R"({"id":"p","walls":{}})",
+        R"({"id":"p","walls":[{"id":"w","name":"W","w":"10","h":10,"fps":"25"}]})",
+        R"({"id":"p","walls":[{"id":"w","name":"W","h":10,"fps":"25"}]})",
+        R"({"id":"p","walls":[],"list":{"wall":"w","at":1}})", R"({"id":"","walls":[]})",
+        R"({"id":"p\u0007","walls":[]})", "{\"id\":\"p\xff\",\"walls\":[]}", withWalls(201).dump(),
+        std::string(65536, '['), std::string(30000, '[') + std::string(30000, ']'),
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.substr(0, 80));
+        expectError(post(body), 400, "not a project");
+    }
+    EXPECT_TRUE(projects.all().empty());
+    EXPECT_EQ(textOf(post(withWalls(200).dump())), R"({"files":[],"list":null})");
+    EXPECT_EQ(projects.all().size(), 1u);
+}
+
+TEST_F(ProjectEndpointTest, TheDesktopsNewerListGoesBackWithTheFilesTheProjectUses) {
+    json posted = withWalls(1);
+    posted["list"] = {{"wall", "w0"}, {"at", 1000}, {"items", {{{"id", "i1"}, {"name", "b.mp4"}, {"lib", "b"}}}}};
+    EXPECT_EQ(textOf(post(posted.dump())), R"({"files":["b"],"list":null})");
+    Asset added;
+    added.id = "a";
+    added.file = "a.mp4";
+    projects.add({added}, "p", "w0");
+    const json answer = json::parse(textOf(post(posted.dump())));
+    EXPECT_EQ(answer["files"], json({"a", "b"}));
+    EXPECT_EQ(answer["list"], projects.project("p")->list->json());
+    EXPECT_EQ(answer["list"]["items"].size(), 2u);
+}
+
 } // namespace
