@@ -35,11 +35,14 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
       pairing(setup.serviceFolder / "tokens.json"),
       library(setup.library),
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
+      uploads(queue.dropFolder(),
+              [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
       libraryChanges(library),
       router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
       server(router) {
     pairedCount = pairing.count();
     router.jobs = [this] { return queue.jobs(); };
+    router.uploads = &uploads;
     // Comes on any thread; the queue joins its thread before this object's base goes.
     queue.onChange([this] {
         QMetaObject::invokeMethod(this, [this, list = queue.jobs()]() mutable { updateJobs(std::move(list)); },
@@ -116,6 +119,7 @@ void TrelkModel::rescan() {
 }
 
 TrelkModel::Pass TrelkModel::refresh() {
+    uploads.sweep(std::chrono::system_clock::now());
     queue.watch();
     Pass pass;
     // A library nobody touched is not read again: the snapshot stands as it is.

@@ -7,6 +7,7 @@
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/Router.h"
 #include "TrelkCore/Service/Server.h"
+#include "TrelkCore/Service/Uploads.h"
 
 #include <QObject>
 #include <QThreadPool>
@@ -88,6 +89,7 @@ private:
     const std::filesystem::path library;
     AVEngine engine;
     Jobs queue;
+    Uploads uploads; // called by the server's threads and the refresh pass
     // The asset list as the server's thread sees it.
     LockedBox<Router::Assets> snapshot{std::make_shared<const std::vector<Asset>>()};
     TreeChanges libraryChanges; // used by one pass at a time

@@ -16,6 +16,7 @@ class FileHandler : public RequestHandler {
 public:
     explicit FileHandler(std::filesystem::path file) : file(std::move(file)) {}
     UploadStart upload(const HTTPRequest&) override { return {UploadStart::NotUpload{}}; }
+    HTTPResponse uploaded(Upload&, std::optional<UploadRefusal>) override { return HTTPResponse::error(500, "none"); }
     HTTPResponse handle(const HTTPRequest& request) override {
         return Router::decorate(Router::file(file, request.header("range")), std::nullopt);
     }

@@ -1,11 +1,15 @@
-// Feeds arbitrary bytes to the request parser, the target splitter and the range parser, and
-// stops at the first result that breaks what callers rely on.
+// Feeds arbitrary bytes to the request parser, the target splitter, the range parser and the
+// upload of a body, and stops at the first result that breaks what callers rely on.
 #include "TrelkCore/Service/HTTP.h"
+#include "TrelkCore/Service/Uploads.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -108,6 +112,66 @@ void checkRange(std::string_view bytes) {
     }
 }
 
+// One drop folder for the whole run, emptied after each input.
+const std::filesystem::path& dropFolder() {
+    static const std::filesystem::path folder = [] {
+        char pattern[] = "/tmp/trelk-fuzz-XXXXXX";
+        require(::mkdtemp(pattern) != nullptr, "a temporary folder");
+        return std::filesystem::path(pattern) / "Drop here";
+    }();
+    return folder;
+}
+
+// The body as the server hands it over: pieces whose lengths the bytes themselves choose.
+void writeInPieces(Upload& upload, std::string_view body) {
+    while (!body.empty()) {
+        const size_t length = std::min(body.size(), size_t(1 + static_cast<unsigned char>(body.front()) % 64));
+        upload.write(body.substr(0, length));
+        body.remove_prefix(length);
+    }
+}
+
+// A request whose head asks for an upload, with the rest of the bytes as its body.
+void checkUpload(std::string_view bytes) {
+    std::optional<HTTPRequest::Head> head;
+    try {
+        head = HTTPRequest::head(bytes);
+    } catch (const HTTPError&) {
+        return;
+    }
+    if (!head) return;
+    const std::filesystem::path& drop = dropFolder();
+    std::vector<std::filesystem::path> queued;
+    Uploads uploads(drop, [&](const std::vector<std::filesystem::path>& files) {
+        queued.insert(queued.end(), files.begin(), files.end());
+        return std::vector<std::optional<std::string>>(files.size());
+    });
+    uploads.freeSpace = [](const std::filesystem::path&) { return std::nullopt; };
+    auto begun = uploads.begin(head->request);
+    if (!begun) {
+        require(begun.error().status >= 400 && !begun.error().message.empty(), "a refusal says why");
+    } else {
+        Upload& upload = **begun;
+        const std::string_view body = bytes.substr(head->end);
+        require(Uploads::cleanName(upload.name) == upload.name, "an upload's name is clean");
+        try {
+            writeInPieces(upload, body);
+            require(upload.received == int64_t(body.size()), "every byte written is counted");
+            const bool alone = !upload.set || upload.of == 1;
+            if (uploads.finish(upload) && upload.complete() && alone) {
+                require(queued.size() == 1 && Files::read(queued[0], 1 << 20) == body, "the file holds the body");
+                require(queued[0].parent_path() == drop, "the file lands in the drop folder");
+            }
+        } catch (const UploadRefusal& refusal) {
+            require(upload.received <= upload.bytes, "never more than announced");
+            uploads.abort(upload);
+            require(!std::filesystem::exists(upload.temp), "a refused upload leaves no file");
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(drop, ignored);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -117,5 +181,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkParse(bytes);
     checkSplit(bytes);
     checkRange(bytes);
+    checkUpload(bytes);
     return 0;
 }

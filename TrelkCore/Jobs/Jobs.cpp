@@ -5,7 +5,6 @@
 #include "TrelkCore/Platform/Text.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <ranges>
 
@@ -286,10 +285,4 @@ std::optional<Jobs::Stamp> Jobs::stamp(const fs::path& file) const {
 
 void Jobs::recordSkip(const Job& job) {
     if (std::optional<Stamp> now = stamp(job.master)) skipped[job.master.string()] = *now;
-}
-
-bool Jobs::partial(std::string_view name) {
-    static constexpr std::array<std::string_view, 4> suffixes{".crdownload", ".download", ".part", ".partial"};
-    const std::string lower = Text::lowercased(name);
-    return std::ranges::any_of(suffixes, [&](std::string_view suffix) { return lower.ends_with(suffix); });
 }

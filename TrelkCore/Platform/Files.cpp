@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -198,6 +199,13 @@ std::optional<std::vector<Entry>> regularFiles(const fs::path& folder, const Ski
     std::vector<Entry> found;
     walk(top.get(), folder, 1, skip, found);
     return found;
+}
+
+// f_bavail leaves out the blocks kept for the superuser, which an ordinary program cannot use.
+std::optional<int64_t> freeSpace(const fs::path& path) {
+    struct statvfs info;
+    if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
+    return int64_t(info.f_bavail) * int64_t(info.f_frsize);
 }
 
 void moveToTrash(const fs::path& path) {

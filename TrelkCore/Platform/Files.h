@@ -104,6 +104,10 @@ using Skip = std::function<bool(std::string_view name, int depth)>;
 // None when folder itself cannot be read.
 std::optional<std::vector<Entry>> regularFiles(const std::filesystem::path& folder, const Skip& skip);
 
+// The bytes an ordinary program may still write on the volume that holds path; none when the
+// volume cannot tell.
+std::optional<int64_t> freeSpace(const std::filesystem::path& path);
+
 // Moves a file or folder to the user's Trash; throws std::runtime_error with the reason.
 void moveToTrash(const std::filesystem::path& path);
 

@@ -42,12 +42,14 @@ ssize_t sendFromFile(int socket, int file, int64_t offset, size_t count) {
 } // namespace
 
 Connection::Connection(asio::io_context& io, Files::Descriptor socket, asio::ip::tcp protocol,
-                       RequestHandler& handler)
-    : unwatched(std::move(socket)), watched(io), protocol(protocol), lingering(io), handler(handler) {}
+                       RequestHandler& handler, SerialQueue& disk)
+    : unwatched(std::move(socket)), watched(io), protocol(protocol), lingering(io), handler(handler), disk(disk) {}
 
 void Connection::start() { receive(); }
 
 void Connection::cancel() {
+    if (upload && !std::exchange(uploadEnded, true))
+        disk.post([&handler = handler, upload = upload] { handler.uploaded(*upload, UploadRefusal(400, "the connection closed")); });
     asio::error_code ignored;
     file.reset();
     lingering.cancel();
@@ -77,7 +79,9 @@ void Connection::receive() {
         // The peer finished or failed before the request was whole: nothing to answer.
         if (count <= 0) return cancel();
         buffer.append(incoming.data(), size_t(count));
-        if (std::optional<HTTPResponse> answer = replyToBuffer()) return send(std::move(*answer));
+        std::optional<HTTPResponse> answer = replyToBuffer();
+        if (upload) return startBody();
+        if (answer) return send(std::move(*answer));
     }
 }
 
@@ -89,6 +93,10 @@ std::optional<HTTPResponse> Connection::replyToBuffer() {
             if (!head) return std::nullopt;
             UploadStart start = handler.upload(head->request);
             if (auto* refuse = std::get_if<UploadStart::Refuse>(&start.value)) return refuse->response;
+            if (auto* accept = std::get_if<UploadStart::Accept>(&start.value)) {
+                upload = std::move(accept->upload);
+                return std::nullopt;
+            }
             needed = head->end + HTTPRequest::bodyLength(head->request);
         }
         if (buffer.size() < needed) return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 #include "TrelkCore/Platform/Files.h"
+#include "TrelkCore/Platform/SerialQueue.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/RequestHandler.h"
 
@@ -12,6 +13,9 @@
 // One accepted connection of the server: reads one request, writes its reply, closes.
 // Lives on the server's thread and keeps itself alive through its pending operations.
 //
+// An upload's body is received here and written on the disk queue, one piece at a time while
+// the next arrives: a disk that stalls holds up that upload alone, never the server's thread.
+//
 // Every read and write is tried at once on the non-blocking socket; only when one would block is
 // the socket handed to the server's loop to wait. A request that is in when the connection is
 // accepted and a reply the socket takes at once never cost the loop anything.
@@ -21,11 +25,15 @@ public:
     // bytes never pass through this process.
     static constexpr size_t filePiece = 1 << 20;
 
+    // Largest piece of an upload's body written in one go.
+    static constexpr size_t bodyPiece = 1 << 20;
+
     // The socket must be connected and non-blocking.
-    Connection(asio::io_context& io, Files::Descriptor socket, asio::ip::tcp protocol, RequestHandler& handler);
+    Connection(asio::io_context& io, Files::Descriptor socket, asio::ip::tcp protocol, RequestHandler& handler,
+               SerialQueue& disk);
 
     void start();
-    // Ends the connection at once, without a reply.
+    // Ends the connection at once, without a reply; an upload under way is aborted.
     void cancel();
 
 private:
@@ -37,6 +45,18 @@ private:
     void receive();
     // The reply to what the buffer holds so far, or none while more bytes are needed.
     std::optional<HTTPResponse> replyToBuffer();
+
+    // Upload bodies (ConnectionUpload.cpp).
+    struct Piece {
+        std::unique_ptr<char[]> bytes;
+        size_t capacity = 0;
+        size_t size = 0;
+    };
+    void startBody();
+    void receiveBody();
+    void writePiece();
+    void pieceWritten(Piece piece, std::optional<UploadRefusal> failure);
+    void endUpload(std::optional<UploadRefusal> failure);
 
     void send(HTTPResponse reply);
     void sendOutgoing();
@@ -53,11 +73,19 @@ private:
     asio::ip::tcp protocol;
     asio::steady_timer lingering;
     RequestHandler& handler;
+    SerialQueue& disk;
     std::string buffer;
     size_t searched = 0;                  // bytes known to hold no blank line
     std::optional<HTTPRequest::Head> head; // once it has arrived
     size_t needed = 0;                    // bytes of head and body together
     bool requestRead = false;             // to its last byte, before the reply
+    std::shared_ptr<Upload> upload;       // accepted: the body goes into it
+    int64_t bodyLeft = 0;                 // bytes of the body still to receive
+    Piece filling;                        // receives while the disk writes the other
+    Piece spare;
+    bool writing = false;                 // a piece is with the disk queue
+    bool paused = false;                  // filling is full: the disk must catch up
+    bool uploadEnded = false;             // its end is with the disk queue
     std::optional<HTTPResponse> reply;
     std::string outgoing;                 // the head, and a body held in memory
     size_t outgoingSent = 0;

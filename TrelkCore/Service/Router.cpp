@@ -74,10 +74,9 @@ HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::
     if (method == "POST" && is(segments, {"pair"})) return pair(origin);
     if (method == "GET" && segments.size() == 2 && segments[0] == "pair") return pairState(segments[1]);
     if (method == "GET" && is(segments, {"library"})) return tokenPasses(request) ? library() : pairFirst();
-    // The project and upload stores are not part of the service yet.
-    bool storeRoute = (method == "POST" && is(segments, {"project"})) ||
-                      (method == "GET" && is(segments, {"upload"})) ||
-                      (method == "POST" && is(segments, {"upload"}));
+    if (method == "GET" && is(segments, {"upload"})) return tokenPasses(request) ? uploadCheck(request) : pairFirst();
+    // The project store is not part of the service yet; an upload's body never comes this way.
+    bool storeRoute = (method == "POST" && is(segments, {"project"})) || (method == "POST" && is(segments, {"upload"}));
     if (storeRoute) return tokenPasses(request) ? notFound() : pairFirst();
     if (method == "GET" && segments.size() == 3 && segments[0] == "file")
         return tokenPasses(request) ? assetFile(segments[1], segments[2], request) : pairFirst();
@@ -109,8 +108,33 @@ UploadStart Router::upload(const HTTPRequest& head) {
     if (!hostPasses(head) || !origin || !Origins::allowed(*origin))
         return {UploadStart::Refuse{decorate(notAllowed(), origin)}};
     if (!tokenPasses(head)) return {UploadStart::Refuse{decorate(pairFirst(), origin)}};
-    // No upload registry yet: refused before the body is read.
-    return {UploadStart::Refuse{decorate(notFound(), origin)}};
+    if (!uploads) return {UploadStart::Refuse{decorate(notFound(), origin)}};
+    auto begun = uploads->begin(head);
+    if (!begun) return {UploadStart::Refuse{decorate(HTTPResponse::error(begun.error().status, begun.error().message), origin)}};
+    (*begun)->origin = origin;
+    return {UploadStart::Accept{std::move(*begun)}};
+}
+
+HTTPResponse Router::uploaded(Upload& upload, std::optional<UploadRefusal> error) {
+    auto replied = [&](HTTPResponse response) { return decorate(std::move(response), upload.origin); };
+    if (error) {
+        uploads->abort(upload);
+        return replied(HTTPResponse::error(error->status, error->message));
+    }
+    auto finished = uploads->finish(upload);
+    if (!finished) return replied(HTTPResponse::error(finished.error().status, finished.error().message));
+    return replied(HTTPResponse::json(*finished));
+}
+
+HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
+    if (!uploads) return notFound();
+    auto name = request.query.find("name");
+    auto bytes = request.query.find("bytes");
+    std::optional<UploadRefusal> refusal =
+        uploads->check(name == request.query.end() ? std::nullopt : std::optional(name->second),
+                       bytes == request.query.end() ? std::nullopt : Text::parseInteger(bytes->second));
+    if (refusal) return HTTPResponse::error(refusal->status, refusal->message);
+    return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
 }
 
 HTTPResponse Router::file(const std::filesystem::path& path, std::optional<std::string_view> range) {

@@ -4,6 +4,7 @@
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/RequestHandler.h"
+#include "TrelkCore/Service/Uploads.h"
 
 #include <filesystem>
 #include <functional>
@@ -27,6 +28,7 @@ public:
     static HTTPResponse decorate(HTTPResponse response, const std::optional<std::string>& origin);
     HTTPResponse handle(const HTTPRequest& request) override;
     UploadStart upload(const HTTPRequest& head) override;
+    HTTPResponse uploaded(Upload& upload, std::optional<UploadRefusal> error) override;
 
     // A file as 200, 206 or 416 by the range asked for; 404 when it has no readable size.
     static HTTPResponse file(const std::filesystem::path& path, std::optional<std::string_view> range);
@@ -35,6 +37,8 @@ public:
     PairRequest onPairRequest;
     // The job queue's jobs, in queue order; called on the server's thread. Unset: no jobs.
     std::function<std::vector<Job>()> jobs;
+    // Set before the server starts; none: uploads are not found.
+    Uploads* uploads = nullptr;
 
 private:
     bool tokenPasses(const HTTPRequest& request) const;
@@ -42,6 +46,7 @@ private:
     HTTPResponse pair(const std::optional<std::string>& origin);
     HTTPResponse pairState(const std::string& id) const;
     HTTPResponse library() const;
+    HTTPResponse uploadCheck(const HTTPRequest& request) const;
     HTTPResponse assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const;
     Assets currentAssets() const;
 

@@ -60,6 +60,7 @@ struct Server::State {
     void closeAll();
 
     asio::io_context io; // first, so that everything bound to it goes before it
+    SerialQueue disk;    // upload bodies and their ends; what it still holds runs before io goes
     asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
     RequestHandler& handler;
     std::atomic<uint32_t> port{0}; // 0 while not listening; read from any thread
@@ -119,7 +120,7 @@ void Server::State::restThenAwait(Listener& listener) {
 }
 
 void Server::State::serve(Files::Descriptor socket, tcp protocol) {
-    auto connection = std::make_shared<Connection>(io, std::move(socket), protocol, handler);
+    auto connection = std::make_shared<Connection>(io, std::move(socket), protocol, handler, disk);
     connection->start();
     // Most replies are out before start returns; only connections still waiting on something
     // hold another reference, and only they are left to close at a stop.

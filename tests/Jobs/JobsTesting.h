@@ -2,6 +2,7 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Jobs/Jobs.h"
 #include "TrelkCore/Making/AVEngine.h"
+#include "tests/support/Eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -30,16 +31,6 @@ public:
     std::vector<double> fractions;     // reported before the making
     std::atomic<int> makes = 0;
 };
-
-// Waits, at most a minute, for the condition; false when it never came.
-inline bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 inline Job jobWithID(const Jobs& jobs, const std::optional<std::string>& id) {
     for (const Job& job : jobs.jobs())

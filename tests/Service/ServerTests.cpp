@@ -31,6 +31,7 @@ public:
         if (head.path == "/refuse") return {UploadStart::Refuse{HTTPResponse::error(413, "too big")}};
         return {UploadStart::NotUpload{}};
     }
+    HTTPResponse uploaded(Upload&, std::optional<UploadRefusal>) override { return HTTPResponse::error(500, "none"); }
     HTTPResponse handle(const HTTPRequest& request) override {
         if (request.path == "/file") return Router::file(request.query.at("path"), request.header("range"));
         if (request.path == "/large") return HTTPResponse(200, {}, largeReply);

@@ -1,0 +1,35 @@
+#pragma once
+#include "TrelkCore/Platform/Files.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One file on its way from a page into "Drop here": a hidden temporary file written piece by
+// piece as the body arrives. Used by one thread at a time.
+class Upload {
+public:
+    // How many of the first bytes the type check reads.
+    static constexpr size_t startLength = 12;
+
+    Upload(std::string id, std::string name, int64_t bytes, std::optional<std::string> set, int of,
+           std::filesystem::path temp, Files::Descriptor handle);
+
+    // Appends a piece; throws UploadRefusal.
+    void write(std::string_view piece);
+    bool complete() const { return received == bytes; }
+
+    const std::string id;
+    const std::string name; // cleaned
+    const int64_t bytes;    // announced
+    const std::optional<std::string> set;
+    const int of;
+    std::optional<std::string> origin;
+    int64_t received = 0;
+    const std::filesystem::path temp;
+    Files::Descriptor handle; // closed once finished or aborted
+    std::string start;        // the first bytes, up to startLength
+    int64_t pieces = 0;
+};

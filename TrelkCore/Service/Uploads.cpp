@@ -1,0 +1,175 @@
+#include "TrelkCore/Service/Uploads.h"
+
+#include "TrelkCore/Platform/Crypto.h"
+#include "TrelkCore/Platform/FileMoves.h"
+#include "TrelkCore/Platform/Text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto staleAfter = std::chrono::hours(1);
+
+std::optional<std::string> queryValue(const HTTPRequest& request, const std::string& key) {
+    auto found = request.query.find(key);
+    if (found == request.query.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<int64_t> headerNumber(const HTTPRequest& request, std::string_view name) {
+    std::optional<std::string> value = request.header(name);
+    return value ? Text::parseInteger(*value) : std::nullopt;
+}
+
+bool goesWithout(const HTTPRequest& request) {
+    std::optional<std::string> encoding = request.header("transfer-encoding");
+    return encoding && Text::lowercased(*encoding) != "identity";
+}
+
+std::optional<std::string> batchKey(const HTTPRequest& request) {
+    std::optional<std::string> key = queryValue(request, "set");
+    if (!key || key->empty() || key->size() > 64) return std::nullopt;
+    const bool plain = std::ranges::all_of(*key, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
+    return plain ? key : std::nullopt;
+}
+
+int batchSize(const HTTPRequest& request) {
+    std::optional<std::string> text = queryValue(request, "of");
+    std::optional<int64_t> of = text ? Text::parseInteger(*text) : std::nullopt;
+    if (!of || *of < 2) return 1;
+    return int(std::min<int64_t>(*of, 16));
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+// The name itself, then "clip 2.mov", "clip 3.mov" and on.
+std::string numbered(const std::string& name, int n) {
+    if (n == 1) return name;
+    const fs::path path(name);
+    return path.stem().string() + " " + std::to_string(n) + path.extension().string();
+}
+
+} // namespace
+
+Uploads::Uploads(fs::path drop, Queue queue) : freeSpace(Files::freeSpace), drop(std::move(drop)), queue(std::move(queue)) {}
+
+std::expected<std::shared_ptr<Upload>, UploadRefusal> Uploads::begin(const HTTPRequest& request) {
+    if (goesWithout(request)) return std::unexpected(UploadRefusal(411, "send the file with its size"));
+    const std::optional<int64_t> bytes = headerNumber(request, "content-length");
+    const std::optional<std::string> asked = queryValue(request, "name");
+    if (std::optional<UploadRefusal> refusal = check(asked, bytes)) return std::unexpected(*refusal);
+    const std::string name = *cleanName(*asked);
+    const std::string id = Crypto::randomHex(4);
+    std::error_code ignored;
+    fs::create_directories(drop, ignored);
+    fs::path temp = drop / (std::string(tempPrefix) + id + "-" + name);
+    Files::Descriptor handle(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!handle) return std::unexpected(UploadRefusal(500, "couldn't write to Drop here"));
+    auto upload = std::make_shared<Upload>(id, name, *bytes, batchKey(request), batchSize(request), std::move(temp),
+                                           std::move(handle));
+    std::lock_guard guard(lock);
+    active[id] = upload;
+    return upload;
+}
+
+std::expected<nlohmann::json, UploadRefusal> Uploads::finish(Upload& upload) {
+    forget(upload);
+    if (!upload.complete()) {
+        removeQuietly(upload.temp);
+        return std::unexpected(UploadRefusal(400, "the file didn't all arrive"));
+    }
+    Arrivals files{{upload.temp, upload.name}};
+    if (upload.set && upload.of > 1) {
+        std::lock_guard guard(lock);
+        auto [entry, created] = batches.try_emplace(*upload.set, Batch{upload.of, {}, {}});
+        Batch& batch = entry->second;
+        batch.files.emplace_back(upload.temp, upload.name);
+        batch.at = std::chrono::system_clock::now();
+        if (int(batch.files.size()) < batch.of)
+            return nlohmann::json{{"name", upload.name}, {"ok", true}, {"waiting", batch.of - int(batch.files.size())}};
+        files = std::move(batch.files);
+        batches.erase(entry);
+    }
+    auto [names, jobs] = handOver(files);
+    const std::string last = names.empty() ? upload.name : names.back();
+    return nlohmann::json{{"jobs", jobs}, {"name", last}, {"names", names}, {"ok", true}};
+}
+
+void Uploads::abort(Upload& upload) {
+    forget(upload);
+    removeQuietly(upload.temp);
+}
+
+void Uploads::forget(Upload& upload) {
+    upload.handle.reset();
+    std::lock_guard guard(lock);
+    active.erase(upload.id);
+}
+
+void Uploads::sweep(Time now) {
+    std::vector<Arrivals> due;
+    std::set<std::string> kept;
+    {
+        std::lock_guard guard(lock);
+        std::erase_if(batches, [&](auto& entry) {
+            if (now - entry.second.at <= std::chrono::duration<double>(batchWait)) return false;
+            due.push_back(std::move(entry.second.files));
+            return true;
+        });
+        for (const auto& [id, upload] : active) kept.insert(upload->temp.filename());
+        for (const auto& [key, batch] : batches)
+            for (const auto& [temp, name] : batch.files) kept.insert(temp.filename());
+    }
+    // Incomplete sets: their files are made as they are.
+    for (const Arrivals& files : due) handOver(files);
+
+    std::error_code failed;
+    for (const fs::directory_entry& entry : fs::directory_iterator(drop, failed)) {
+        const std::string name = entry.path().filename();
+        if (!name.starts_with(tempPrefix) || kept.contains(name)) continue;
+        std::optional<Files::Facts> facts = Files::facts(entry.path());
+        if (facts && now - facts->modified > staleAfter) removeQuietly(entry.path());
+    }
+}
+
+std::pair<std::vector<std::string>, std::vector<std::string>> Uploads::handOver(const Arrivals& files) {
+    std::vector<fs::path> moved;
+    std::vector<std::string> names;
+    for (const auto& [temp, name] : files) {
+        if (std::optional<fs::path> placed = moveIn(temp, name)) {
+            names.push_back(placed->filename());
+            moved.push_back(std::move(*placed));
+        }
+    }
+    std::vector<std::string> jobs;
+    if (moved.empty()) return {};
+    for (const std::optional<std::string>& job : queue(moved))
+        if (job) jobs.push_back(*job);
+    return {std::move(names), std::move(jobs)};
+}
+
+// Never over a file that is there: a name taken, even by one that lands meanwhile, moves on to
+// the next number.
+std::optional<fs::path> Uploads::moveIn(const fs::path& temp, const std::string& name) {
+    for (int n = 1;; ++n) {
+        fs::path target = drop / numbered(name, n);
+        try {
+            Files::moveNoReplace(temp, target);
+            return target;
+        } catch (const std::system_error& failure) {
+            if (failure.code() != std::errc::file_exists) return std::nullopt;
+        }
+    }
+}
