@@ -92,3 +92,20 @@ CONF
   echo "nginx did not start: $(cat "$dir/error.log")" >&2
   exit 1
 }
+
+# User and system CPU ticks that process has used so far.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# Waits, 30 s at the most, until that process has used no CPU for half a second: a making or a
+# library scan still running would skew what is measured next.
+wait_quiet() {
+  local before
+  for _ in $(seq 60); do
+    before=$(cpu_ticks "$1")
+    sleep 0.5
+    (($(cpu_ticks "$1") == before)) && return
+  done
+}
+
+# The resident memory of that process in KiB.
+rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
