@@ -11,10 +11,11 @@ bench_stop() {
 }
 trap bench_stop EXIT
 
-# A port of 127.0.0.1 that nothing answers on.
+# A port of 127.0.0.1 that nothing answers on, below the range the system picks outgoing ports
+# from, so that a probe can never end up connected to itself.
 free_port() {
   local port
-  for port in $(seq 47700 47799); do
+  for port in $(seq 30700 30799); do
     (exec 5<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
   done
   echo "no free port" >&2
