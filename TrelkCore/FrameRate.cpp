@@ -2,7 +2,10 @@
 
 #include "TrelkCore/Platform/Text.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 std::optional<FrameRate> FrameRate::parse(std::string_view text) {
@@ -18,4 +21,12 @@ std::optional<FrameRate> FrameRate::parse(std::string_view text) {
     const FrameRate rate{numbers[0], numbers.size() == 2 ? std::optional(numbers[1]) : std::nullopt};
     if (!(rate.fps() > 0) || !std::isfinite(rate.fps())) return std::nullopt;
     return rate;
+}
+
+std::string FrameRate::label(double fps) {
+    const double rounded = std::round(fps * 100) / 100;
+    const double largestInteger = double(std::numeric_limits<int64_t>::max());
+    if (rounded == std::trunc(rounded) && std::abs(rounded) < largestInteger) return std::to_string(int64_t(rounded));
+    char text[32]; // the shortest text that reads back as the same double
+    return std::string(text, std::to_chars(text, text + sizeof text, rounded).ptr);
 }

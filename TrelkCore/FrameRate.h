@@ -1,5 +1,6 @@
 #pragma once
 #include <optional>
+#include <string>
 #include <string_view>
 
 // A frame rate as manifests and the FFmpeg programs write it: a number ("25", "29.97") or a
@@ -11,6 +12,9 @@ struct FrameRate {
     // White space around the pieces is allowed and empty pieces are left out ("25/" is 25); none
     // unless there are one or two pieces, each a positive number, and the rate is finite.
     static std::optional<FrameRate> parse(std::string_view text);
+
+    // The rate to 2 decimals: "25", "29.97".
+    static std::string label(double fps);
 
     double fps() const { return denominator ? numerator / *denominator : numerator; }
 };

@@ -1,6 +1,8 @@
 #include "TrelkCore/Platform/Text.h"
 
 #include <unicode/coll.h>
+#include <unicode/datefmt.h>
+#include <unicode/reldatefmt.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -240,6 +242,54 @@ std::string iso8601(std::chrono::system_clock::time_point time) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
+}
+
+std::string dateTime(std::chrono::system_clock::time_point time) {
+    const std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort));
+    if (!format) return iso8601(time);
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    icu::UnicodeString text;
+    format->format(UDate(milliseconds.count()), text);
+    std::string result;
+    return text.toUTF8String(result);
+}
+
+namespace {
+
+struct TimeUnit {
+    double seconds;
+    URelativeDateTimeUnit unit;
+};
+
+// From the largest down; a month counted as 30 days, a year as 365.
+constexpr std::array<TimeUnit, 6> timeUnits{{
+    {365 * 86400.0, UDAT_REL_UNIT_YEAR},
+    {30 * 86400.0, UDAT_REL_UNIT_MONTH},
+    {7 * 86400.0, UDAT_REL_UNIT_WEEK},
+    {86400.0, UDAT_REL_UNIT_DAY},
+    {3600.0, UDAT_REL_UNIT_HOUR},
+    {60.0, UDAT_REL_UNIT_MINUTE},
+}};
+
+} // namespace
+
+std::string relativeTime(double seconds) {
+    if (!std::isfinite(seconds)) seconds = 0;
+    TimeUnit chosen{1, UDAT_REL_UNIT_SECOND};
+    for (const TimeUnit& unit : timeUnits)
+        if (std::abs(seconds) >= unit.seconds) {
+            chosen = unit;
+            break;
+        }
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::RelativeDateTimeFormatter format(status);
+    if (U_FAILURE(status)) return {};
+    icu::UnicodeString text;
+    format.formatNumeric(std::trunc(seconds / chosen.seconds), chosen.unit, text, status);
+    if (U_FAILURE(status)) return {};
+    std::string result;
+    return text.toUTF8String(result);
 }
 
 } // namespace Text

@@ -53,4 +53,12 @@ std::string byteCount(int64_t bytes);
 // ISO 8601 in UTC without fractions of a second: 2026-12-09T10:00:00Z.
 std::string iso8601(std::chrono::system_clock::time_point time);
 
+// A date with its time as the default locale writes them in the default time zone, the date
+// abbreviated and the time short: "Dec 9, 2026, 10:00 AM".
+std::string dateTime(std::chrono::system_clock::time_point time);
+
+// An interval in seconds as the default locale says it, in its largest whole unit: negative is
+// past ("5 minutes ago"), positive future ("in 2 days").
+std::string relativeTime(double seconds);
+
 } // namespace Text

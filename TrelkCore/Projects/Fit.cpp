@@ -1,11 +1,10 @@
 #include "TrelkCore/Projects/Fit.h"
 
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/Platform/Text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace Fit {
 
@@ -56,12 +55,6 @@ bool fpsMatches(double fps, std::string_view wallFps) {
     return std::ranges::any_of(rates, [&](double rate) { return std::abs(rate - fps) < rateTolerance; });
 }
 
-std::string fpsLabel(double fps) {
-    const double rounded = std::round(fps * 100) / 100;
-    const double largestInteger = double(std::numeric_limits<int64_t>::max());
-    if (rounded == std::trunc(rounded) && std::abs(rounded) < largestInteger) return std::to_string(int64_t(rounded));
-    char text[32]; // the shortest text that reads back as the same double
-    return std::string(text, std::to_chars(text, text + sizeof text, rounded).ptr);
-}
+std::string fpsLabel(double fps) { return FrameRate::label(fps); }
 
 } // namespace Fit
