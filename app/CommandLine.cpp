@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/CleanupCommand.h"
 #include "app/MakeCommand.h"
 #include "app/QuitSignals.h"
 #include "app/ServeLog.h"
@@ -34,6 +35,9 @@ constexpr const char* usage =
     "  make FILE... [--into FOLDER] [--force]\n"
     "                 make the renditions of masters (default: into the current folder);\n"
     "                 refuses to replace files already there unless --force is given\n"
+    "  cleanup [--trash GROUP...]\n"
+    "                 print what could go from the library, in groups by reason with sizes;\n"
+    "                 --trash moves the named groups to the Trash (not while the service runs)\n"
     "  --version      print the version\n"
     "  --help         print this help\n";
 
@@ -79,6 +83,10 @@ int run(int argc, char** argv) {
     if (command == "probe" && arguments.size() == 2) return probe(arguments[1]);
     if (command == "make") {
         int status = makeCommand({arguments.begin() + 1, arguments.end()});
+        return status == 2 ? usageError() : status;
+    }
+    if (command == "cleanup") {
+        int status = cleanupCommand({arguments.begin() + 1, arguments.end()});
         return status == 2 ? usageError() : status;
     }
     if (arguments.size() == 1) {

@@ -38,8 +38,8 @@ Jobs::Jobs(fs::path library, LadderEngine& engine, std::optional<fs::path> store
 Jobs::Jobs(fs::path library, LadderEngine& engine, std::optional<fs::path> store, Senses senses)
     : library(standardized(library)), engine(engine), senses(std::move(senses)) {
     if (store) {
-        this->store.emplace(*store, int64_t(64) << 20, 0600);
-        dismissedStore.emplace(store->parent_path() / "dismissed.json", int64_t(64) << 20, 0600);
+        this->store.emplace(*store, storeLimit, 0600);
+        dismissedStore.emplace(store->parent_path() / "dismissed.json", storeLimit, 0600);
     }
     loadRecords();
     tidyLeftovers();
@@ -101,18 +101,30 @@ bool Jobs::idle() const {
 }
 
 std::vector<KeptMaster> Jobs::keptMasters() const {
-    std::vector<KeptMaster> kept;
-    std::error_code error;
-    for (fs::directory_iterator entry(mastersFolder(), error), end; !error && entry != end; entry.increment(error)) {
-        const fs::path file = entry->path();
-        if (file.filename().string().starts_with(".")) continue;
-        if (std::optional<Files::Facts> facts = Files::facts(file)) kept.push_back({file, facts->size, std::nullopt});
-    }
+    std::map<std::string, Made> records;
     {
         std::lock_guard guard(lock);
-        for (KeptMaster& master : kept)
-            if (auto record = made.find(standardized(master.url).string()); record != made.end())
-                master.output = record->second.output;
+        records = made;
+    }
+    return keptIn(mastersFolder(), records);
+}
+
+std::vector<KeptMaster> Jobs::keptMasters(const fs::path& library, const fs::path& storePath) {
+    std::optional<StoreFile> records(std::in_place, storePath, storeLimit, 0600);
+    return keptIn(library / mastersName, madeRecords(records));
+}
+
+std::vector<KeptMaster> Jobs::keptIn(const fs::path& masters, const std::map<std::string, Made>& made) {
+    std::vector<KeptMaster> kept;
+    std::error_code error;
+    for (fs::directory_iterator entry(masters, error), end; !error && entry != end; entry.increment(error)) {
+        const fs::path file = entry->path();
+        if (file.filename().string().starts_with(".")) continue;
+        std::optional<Files::Facts> facts = Files::facts(file);
+        if (!facts) continue;
+        kept.push_back({file, facts->size, std::nullopt});
+        if (auto record = made.find(standardized(file).string()); record != made.end())
+            kept.back().output = record->second.output;
     }
     std::ranges::sort(kept, [](const KeptMaster& a, const KeptMaster& b) {
         return Text::compareNames(a.url.filename().string(), b.url.filename().string()) < 0;

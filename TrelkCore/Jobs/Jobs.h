@@ -81,6 +81,10 @@ public:
     std::vector<Job> jobs() const;
     bool idle() const;
     std::vector<KeptMaster> keptMasters() const;
+    // The same, read without a queue (and without changing anything) from a library and the
+    // masters.json the queue keeps for it.
+    static std::vector<KeptMaster> keptMasters(const std::filesystem::path& library,
+                                               const std::filesystem::path& store);
 
     // The new job's id; none when the master already has an active job.
     std::optional<std::string> add(const std::filesystem::path& master, bool dropped,
@@ -155,7 +159,10 @@ private:
                                   bool& marksPruned); // under the lock
 
     // JobsRecords.cpp
+    static constexpr int64_t storeLimit = int64_t(64) << 20; // the largest store file read
     void loadRecords();
+    static std::map<std::string, Made> madeRecords(std::optional<StoreFile>& store);
+    static std::vector<KeptMaster> keptIn(const std::filesystem::path& masters, const std::map<std::string, Made>& made);
     void saveMade(const std::map<std::string, Made>& records);
     // Writes the marks unless a later copy (a higher version) was written meanwhile.
     void saveDismissed(const std::map<std::string, Mark>& marks, uint64_t version);

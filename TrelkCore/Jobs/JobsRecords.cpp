@@ -73,8 +73,12 @@ void save(std::optional<StoreFile>& store, const json& object) {
 
 } // namespace
 
+std::map<std::string, Jobs::Made> Jobs::madeRecords(std::optional<StoreFile>& store) {
+    return recordsIn<Made>(store, madeIn);
+}
+
 void Jobs::loadRecords() {
-    made = recordsIn<Made>(store, madeIn);
+    made = madeRecords(store);
     dismissed = recordsIn<Mark>(dismissedStore, markIn);
 }
 

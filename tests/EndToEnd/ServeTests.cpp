@@ -171,4 +171,28 @@ TEST_F(ServeTest, APostedProjectIsKeptAcrossARestart) {
     EXPECT_EQ(service.wait(), 0);
 }
 
+TEST_F(ServeTest, CleanupPrintsThePlanAndTrashesOnlyWhileNoServiceRuns) {
+    const fs::path library = folder / "Movies" / "vorlane Library";
+    fs::create_directories(library);
+    TestMedia::video(library / "clip.mp4", 64, 36);
+    Child plan(TRELK_PROGRAM, {"cleanup"}, environment());
+    const std::string printed = plan.readAll();
+    EXPECT_EQ(plan.wait(), 0);
+    EXPECT_THAT(printed, testing::HasSubstr("unused · Not used by any wall"));
+    EXPECT_THAT(printed, testing::HasSubstr("- clip.mp4"));
+    {
+        Child service(TRELK_PROGRAM, {"serve"}, environment());
+        if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
+        Child refused(TRELK_PROGRAM, {"cleanup", "--trash", "unused"}, environment());
+        EXPECT_EQ(refused.wait(), 1);
+        EXPECT_TRUE(fs::exists(library / "clip.mp4"));
+        service.signal(SIGTERM);
+        EXPECT_EQ(service.wait(), 0);
+    }
+    Child trashed(TRELK_PROGRAM, {"cleanup", "--trash", "unused"}, environment());
+    EXPECT_EQ(trashed.wait(), 0);
+    EXPECT_FALSE(fs::exists(library / "clip.mp4"));
+    EXPECT_TRUE(fs::exists(folder / "data" / "Trash" / "files" / "clip.mp4"));
+}
+
 } // namespace
