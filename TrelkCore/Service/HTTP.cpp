@@ -114,6 +114,12 @@ std::optional<std::string> HTTPRequest::header(std::string_view name) const {
     return found->second;
 }
 
+std::optional<std::string> HTTPRequest::parameter(const std::string& key) const {
+    auto found = query.find(key);
+    if (found == query.end()) return std::nullopt;
+    return found->second;
+}
+
 HTTPResponse::HTTPResponse(int status, HTTPHeaders headers, Body body)
     : status(status), headers(std::move(headers)), body(std::move(body)) {}
 

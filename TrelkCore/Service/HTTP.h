@@ -52,6 +52,8 @@ struct HTTPRequest {
     static std::pair<std::string, HTTPQuery> split(std::string_view target);
 
     std::optional<std::string> header(std::string_view name) const;
+    // A query parameter's value, or none when the query lacks it.
+    std::optional<std::string> parameter(const std::string& key) const;
 
     bool operator==(const HTTPRequest&) const = default;
 };

@@ -156,11 +156,9 @@ HTTPResponse Router::project(const HTTPRequest& request) {
 
 HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
     if (!uploads) return notFound();
-    auto name = request.query.find("name");
-    auto bytes = request.query.find("bytes");
+    const std::optional<std::string> bytes = request.parameter("bytes");
     std::optional<UploadRefusal> refusal =
-        uploads->check(name == request.query.end() ? std::nullopt : std::optional(name->second),
-                       bytes == request.query.end() ? std::nullopt : Text::parseInteger(bytes->second));
+        uploads->check(request.parameter("name"), bytes ? Text::parseInteger(*bytes) : std::nullopt);
     if (refusal) return refused(*refusal);
     return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
 }
@@ -208,8 +206,8 @@ HTTPResponse Router::assetFile(const std::string& id, const std::string& name, c
 Router::Assets Router::currentAssets() const { return assets ? assets() : nullptr; }
 
 bool Router::tokenPasses(const HTTPRequest& request) const {
-    auto token = request.query.find("t");
-    return token != request.query.end() && pairing.valid(token->second);
+    const std::optional<std::string> token = request.parameter("t");
+    return token && pairing.valid(*token);
 }
 
 HTTPResponse Router::hello(const HTTPRequest& request) const {

@@ -17,12 +17,6 @@ namespace {
 
 constexpr auto staleAfter = std::chrono::hours(1);
 
-std::optional<std::string> queryValue(const HTTPRequest& request, const std::string& key) {
-    auto found = request.query.find(key);
-    if (found == request.query.end()) return std::nullopt;
-    return found->second;
-}
-
 std::optional<int64_t> headerNumber(const HTTPRequest& request, std::string_view name) {
     std::optional<std::string> value = request.header(name);
     return value ? Text::parseInteger(*value) : std::nullopt;
@@ -34,7 +28,7 @@ bool goesWithout(const HTTPRequest& request) {
 }
 
 std::optional<std::string> batchKey(const HTTPRequest& request) {
-    std::optional<std::string> key = queryValue(request, "set");
+    std::optional<std::string> key = request.parameter("set");
     if (!key || key->empty() || key->size() > 64) return std::nullopt;
     const bool plain = std::ranges::all_of(*key, [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
@@ -43,7 +37,7 @@ std::optional<std::string> batchKey(const HTTPRequest& request) {
 }
 
 int batchSize(const HTTPRequest& request) {
-    std::optional<std::string> text = queryValue(request, "of");
+    std::optional<std::string> text = request.parameter("of");
     std::optional<int64_t> of = text ? Text::parseInteger(*text) : std::nullopt;
     if (!of || *of < 2) return 1;
     return int(std::min<int64_t>(*of, 16));
@@ -68,7 +62,7 @@ Uploads::Uploads(fs::path drop, Queue queue) : freeSpace(Files::freeSpace), drop
 std::shared_ptr<Upload> Uploads::begin(const HTTPRequest& request) {
     if (goesWithout(request)) throw UploadRefusal(411, "send the file with its size");
     const std::optional<int64_t> bytes = headerNumber(request, "content-length");
-    const std::optional<std::string> asked = queryValue(request, "name");
+    const std::optional<std::string> asked = request.parameter("name");
     if (std::optional<UploadRefusal> refusal = check(asked, bytes)) throw *refusal;
     const std::string name = *cleanName(*asked);
     const std::string id = Crypto::randomHex(4);
