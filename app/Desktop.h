@@ -1,11 +1,13 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The few desktop services the application's parts share.
+// The few desktop services the application's parts share. Every call comes on the main thread;
+// alert and chooseFiles return only once the user has answered.
 class Desktop {
 public:
     struct Alert {
@@ -15,11 +17,22 @@ public:
         // When set, the alert is withdrawn unanswered at that time.
         std::optional<std::chrono::steady_clock::time_point> until = std::nullopt;
     };
+    // A chooser of several files, never folders.
+    struct FileChoice {
+        std::vector<std::string> extensions; // lower case, without the dot
+        std::string confirm;                 // the confirm button's title
+    };
 
     virtual ~Desktop() = default;
-    // Brings the application in front of the user.
+    // Brings the application in front of the user, even while another application is active.
     virtual void activate() = 0;
-    // Returns once the user has answered, with the index of the chosen button; none when the
-    // alert was withdrawn first.
+    // The index of the chosen button; none when the alert was withdrawn first.
     virtual std::optional<size_t> alert(const Alert& alert) = 0;
+    // The chosen files in the chooser's order; none when cancelled.
+    virtual std::optional<std::vector<std::filesystem::path>> chooseFiles(const FileChoice& choice) = 0;
+    // A folder opens in the file browser, an https address in the web browser.
+    virtual void open(const std::string& address) = 0;
+    // The file browser shows the files selected.
+    virtual void reveal(const std::vector<std::filesystem::path>& files) = 0;
+    virtual void quit() = 0;
 };

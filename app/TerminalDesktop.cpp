@@ -3,6 +3,8 @@
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
 
+#include <QCoreApplication>
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -47,6 +49,20 @@ std::optional<size_t> TerminalDesktop::alert(const Alert& alert) {
         if (number && *number >= 1 && *number <= int64_t(buttons.size())) return size_t(*number - 1);
         std::fprintf(output, "no button %.*s\n", int(answer.size()), answer.data());
     }
+}
+
+void TerminalDesktop::open(const std::string& address) {
+    std::fprintf(output, "open %s\n", address.c_str());
+    std::fflush(output);
+}
+
+void TerminalDesktop::reveal(const std::vector<std::filesystem::path>& files) {
+    for (const std::filesystem::path& file : files) std::fprintf(output, "see %s\n", file.c_str());
+    std::fflush(output);
+}
+
+void TerminalDesktop::quit() {
+    QCoreApplication::quit();
 }
 
 TerminalDesktop::Line TerminalDesktop::readLine(std::string& line,

@@ -1,7 +1,7 @@
 #include "app/TrelkModel.h"
 
-#include "app/Desktop.h"
 #include "tests/support/HTTPClient.h"
+#include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -10,34 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <algorithm>
 #include <functional>
 #include <optional>
-#include <utility>
 
 namespace {
-
-// The user: answers every alert with the same button and remembers what it was shown; while an
-// alert is open, whileOpen runs, as the event loop of a modal dialog would.
-class ScriptedUser : public Desktop {
-public:
-    void activate() override { ++activations; }
-    std::optional<size_t> alert(const Alert& alert) override {
-        alerts.push_back(alert);
-        ++open;
-        mostOpen = std::max(mostOpen, open);
-        if (whileOpen) std::exchange(whileOpen, {})();
-        --open;
-        return choice;
-    }
-
-    size_t choice = 0;
-    int activations = 0;
-    std::vector<Alert> alerts;
-    std::function<void()> whileOpen;
-    int open = 0;
-    int mostOpen = 0;
-};
 
 class TrelkModelTest : public testing::Test {
 protected:
@@ -67,7 +43,7 @@ protected:
     char* argv[2] = {name, nullptr};
     QCoreApplication application{argc, argv};
     TempFolder folder;
-    ScriptedUser user;
+    ScriptedDesktop user;
     std::string code;
 };
 
