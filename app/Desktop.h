@@ -12,8 +12,8 @@ class Desktop {
 public:
     struct Alert {
         std::string message;
-        std::string informative;          // shown below the message; may be empty
-        std::vector<std::string> buttons; // in order, the first the default; none: one "OK"
+        std::string informative = {};     // shown below the message; may be empty
+        std::vector<std::string> buttons = {}; // in order, the first the default; none: one "OK"
         // When set, the alert is withdrawn unanswered at that time.
         std::optional<std::chrono::steady_clock::time_point> until = std::nullopt;
     };

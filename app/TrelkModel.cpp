@@ -9,6 +9,7 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <QSettings>
 
 #include <algorithm>
 #include <numeric>
@@ -27,13 +28,16 @@ const std::filesystem::path& created(const std::filesystem::path& folder) {
 } // namespace
 
 TrelkModel::Setup TrelkModel::standard() {
-    return {Files::dataHome() / "vorlane Trelk", {Server::ports.begin(), Server::ports.end()}, Library::defaultFolder()};
+    return {Files::dataHome() / "vorlane Trelk", {Server::ports.begin(), Server::ports.end()}, Library::defaultFolder(),
+            QSettings("vorlane", "Trelk").fileName().toStdString()};
 }
 
 TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     : desktop(desktop),
+      settings(setup.settings),
       pairing(setup.serviceFolder / "tokens.json"),
       library(setup.library),
+      engine(setup.engine ? *setup.engine : ownEngine),
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
       uploads(queue.dropFolder(),
               [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
@@ -45,11 +49,12 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     router.jobs = [this] { return queue.jobs(); };
     router.uploads = &uploads;
     router.projects = &projectStore;
-    publishedProjects = projectStore.all();
+    shownProject = storedLibraryProject();
+    publishProjects(projectStore.all());
     // Comes on the thread that changed the store; the server stops before the store goes.
     projectStore.onChange = [this] {
         QMetaObject::invokeMethod(this, [this, list = projectStore.all()]() mutable {
-            publishedProjects = std::move(list);
+            publishProjects(std::move(list));
             emit changed();
         }, Qt::QueuedConnection);
     };
@@ -72,14 +77,17 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
         }, Qt::QueuedConnection);
     });
     passes.setMaxThreadCount(1);
+    probes.setMaxThreadCount(1); // in the background, beside the making
     rescan();
     connect(&timer, &QTimer::timeout, this, &TrelkModel::rescan);
     timer.start(refreshMilliseconds);
 }
 
-// The server goes first (it is the last member) and joins its thread, then the pass under way
-// ends, then the queue joins its runner: no callback is left.
-TrelkModel::~TrelkModel() = default;
+// The server goes first (it is the last member) and joins its thread, then the probe and the pass
+// under way end, then the queue joins its runner: no callback is left.
+TrelkModel::~TrelkModel() {
+    probes.clear();
+}
 
 std::string TrelkModel::status() const {
     if (!listeningPort) return "Trelk off · ports 47615–47617 are taken";
@@ -110,6 +118,7 @@ void TrelkModel::updateJobs(std::vector<Job> list) {
     const bool newlyDone = std::ranges::any_of(nowDone, [&](const std::string& id) { return !done.contains(id); });
     done = std::move(nowDone);
     publishedJobs = std::move(list);
+    resolveAdds();
     emit changed();
     if (newlyDone) rescan(); // a made master is in the library at once, not at the next tick
 }
@@ -149,6 +158,8 @@ void TrelkModel::publish(const Pass& pass) {
         publishedAssets = *pass.assets;
         different = true;
     }
+    if (pass.assets) probe();
+    resolveAdds();
     if (different) emit changed();
     if (std::exchange(passWanted, false)) rescan();
 }

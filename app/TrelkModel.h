@@ -1,10 +1,16 @@
 #pragma once
+#include "app/DraggedItem.h"
+
 #include "TrelkCore/Error.h"
+#include "TrelkCore/Jobs/DropPlan.h"
+#include "TrelkCore/Jobs/JobGroup.h"
 #include "TrelkCore/Jobs/Jobs.h"
 #include "TrelkCore/Library/Asset.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Platform/TreeChanges.h"
+#include "TrelkCore/Projects/Cleanup.h"
 #include "TrelkCore/Projects/Projects.h"
+#include "TrelkCore/Projects/WallAdds.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/Router.h"
 #include "TrelkCore/Service/Server.h"
@@ -17,6 +23,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,7 +32,9 @@
 class Desktop;
 
 // The service core: builds the stores, the job queue and the server at start and publishes
-// their state. Its fields are read and written on the main thread only.
+// their state; the windows' state and the operations their gestures call are here too
+// (TrelkModelDrops.cpp, TrelkModelWindow.cpp). Its fields are read and written, and its
+// operations called, on the main thread only.
 class TrelkModel : public QObject {
     Q_OBJECT
 public:
@@ -33,8 +42,10 @@ public:
         std::filesystem::path serviceFolder;
         std::vector<uint16_t> ports;
         std::filesystem::path library;
+        std::optional<std::filesystem::path> settings = std::nullopt; // none: the user's choices are not kept
+        LadderEngine* engine = nullptr; // none: the model's own; else it must outlive the model
     };
-    // The user's own service folder, library folder and the service's ports.
+    // The user's own service folder, library folder, settings file and the service's ports.
     static Setup standard();
 
     explicit TrelkModel(Desktop& desktop, Setup setup = standard());
@@ -56,6 +67,43 @@ public:
 
     // One refresh pass off the main thread: the watch, the scan, the kept masters.
     void rescan();
+
+    // The windows' state.
+    const std::optional<DropPlan>& dropPlan() const { return pendingDrop; }
+    const std::vector<WallAdd>& wallPending() const { return publishedWallAdds; }
+    // The project the library is shown for; kept among the user's settings.
+    const std::optional<std::string>& libraryProject() const { return shownProject; }
+    void setLibraryProject(std::optional<std::string> project);
+    const std::optional<std::vector<CleanupGroup>>& cleanup() const { return cleanupPlan; }
+    // What a probe found of the plain videos, by asset id.
+    const std::map<std::string, MasterInfo>& probed() const { return probedFacts; }
+
+    // The file types the chooser of masters offers, as extensions.
+    static std::vector<std::string> masterKinds();
+
+    // Drops and additions (TrelkModelDrops.cpp).
+    void addMasters();
+    // False when no item holds a file: the drop is refused.
+    bool dropMasters(const DraggedItems& items);
+    void confirmDrop(const DropPlan& plan);
+    void cancelDrop();
+    void dropFiles(const DraggedItems& items, const std::string& wall, const std::string& project, bool oneCue);
+    // Items holding library assets' ids as text.
+    void drop(const DraggedItems& items, const std::string& wall, const std::string& project);
+    // No assets: the user chooses files to make for the wall.
+    void add(const std::vector<Asset>& assets, const std::string& wall, const std::string& project);
+    void addFiles(const std::vector<std::filesystem::path>& files, const std::string& wall, const std::string& project,
+                  bool oneCue);
+
+    // Jobs, assets and the clean-up (TrelkModelWindow.cpp).
+    void cancel(const std::string& job);
+    // Groups still at work are left alone.
+    void dismiss(const std::vector<JobGroup>& groups);
+    bool anyStopped() const;
+    std::optional<Asset> asset(const std::optional<std::string>& id) const;
+    void openCleanup();
+    void runCleanup(const std::vector<CleanupGroup>& groups);
+    void cancelCleanup();
 
 signals:
     // Once, when the listener is up or no port could be opened.
@@ -81,6 +129,25 @@ private:
     Pass refresh();
     void publish(const Pass& pass);
 
+    // TrelkModelDrops.cpp
+    std::optional<std::vector<std::filesystem::path>> chooseMasters();
+    void tieWhenMade(const std::vector<std::optional<std::string>>& jobs);
+    // The files the items hold, in item order, loaded one after the other; done runs on the
+    // main thread, and not at all once the model is gone.
+    void videos(const DraggedItems& items, std::function<void(std::vector<std::filesystem::path>)> done);
+    void droppedOnLibrary(const std::vector<std::filesystem::path>& files);
+
+    // TrelkModelWindow.cpp
+    std::optional<std::string> storedLibraryProject() const;
+    void keepLibraryProject() const;
+    void publishProjects(std::vector<Project> list);
+    void resolveAdds();
+    void setWallPending(std::vector<WallAdd> adds);
+
+    // TrelkModelProbe.cpp
+    void probe();
+    void startProbe(const Asset& asset);
+
     Desktop& desktop;
     std::optional<uint16_t> listeningPort;
     int pairedCount = 0;
@@ -88,10 +155,19 @@ private:
     std::vector<Job> publishedJobs;
     std::vector<Project> publishedProjects;
     int64_t keptBytes = 0;
+    std::optional<DropPlan> pendingDrop;
+    std::vector<WallAdd> publishedWallAdds;
+    std::optional<std::string> shownProject;
+    std::optional<std::vector<CleanupGroup>> cleanupPlan;
+    std::map<std::string, MasterInfo> probedFacts;
+    std::set<std::string> probing; // the probe keys started, never emptied: each file is probed once
+    const std::optional<std::filesystem::path> settings;
+    WallAdds wallAdds;
     std::set<std::string> done;
     Pairing pairing;
     const std::filesystem::path library;
-    AVEngine engine;
+    AVEngine ownEngine;
+    LadderEngine& engine;
     Jobs queue;
     Uploads uploads; // called by the server's threads and the refresh pass
     Projects projectStore;
@@ -106,5 +182,6 @@ private:
     Router router;
     QTimer timer;
     QThreadPool passes; // waits for the pass under way before what it uses goes
+    QThreadPool probes; // the same for the probe under way; those not begun are dropped
     Server server;      // last, so that it stops before what it calls goes away
 };

@@ -2,6 +2,7 @@
 
 #include "TrelkCore/Library/Sets.h"
 #include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Text.h"
 
 #include <algorithm>
 #include <iterator>
@@ -11,20 +12,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string joined(const std::vector<std::string>& pieces, std::string_view separator) {
-    std::string text;
-    for (const std::string& piece : pieces) {
-        if (!text.empty()) text += separator;
-        text += piece;
-    }
-    return text;
-}
-
 // The pieces that say something, joined with " + ".
 std::string plus(const std::vector<std::string>& pieces) {
     std::vector<std::string> said;
     std::ranges::copy_if(pieces, std::back_inserter(said), [](const std::string& piece) { return !piece.empty(); });
-    return joined(said, " + ");
+    return Text::joined(said, " + ");
 }
 
 size_t grouped(const std::map<std::string, std::vector<size_t>>& groups) {
@@ -87,7 +79,7 @@ std::string DropPlan::summary() const {
         list.push_back(count(int64_t(groups.size()), "set"));
         list.push_back(count(v - int64_t(grouped(groups)), "video"));
     } else if (grouping == Grouping::oneCue && v >= 2) {
-        list.push_back("1 set (" + joined(labels(), " · ") + ")");
+        list.push_back("1 set (" + Text::joined(labels(), " · ") + ")");
     } else {
         list.push_back(count(v, "video"));
     }

@@ -117,6 +117,15 @@ std::optional<double> parseDecimal(std::string_view text) {
     return value;
 }
 
+std::string joined(const std::vector<std::string>& pieces, std::string_view separator) {
+    std::string text;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) text += separator;
+        text += pieces[i];
+    }
+    return text;
+}
+
 std::vector<std::string_view> split(std::string_view text, char separator, size_t maxSplits) {
     std::vector<std::string_view> pieces;
     size_t start = 0;

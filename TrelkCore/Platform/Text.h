@@ -25,6 +25,9 @@ std::optional<double> parseDecimal(std::string_view text);
 // last piece, separators and all.
 std::vector<std::string_view> split(std::string_view text, char separator, size_t maxSplits = SIZE_MAX);
 
+// The pieces with the separator between each two.
+std::string joined(const std::vector<std::string>& pieces, std::string_view separator);
+
 // The text with the given characters cut from both ends.
 std::string_view trim(std::string_view text, std::string_view characters = " \t");
 

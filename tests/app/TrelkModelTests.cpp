@@ -1,5 +1,6 @@
 #include "app/TrelkModel.h"
 
+#include "tests/support/EventLoop.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
@@ -8,9 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
-#include <functional>
 #include <optional>
 
 namespace {
@@ -21,27 +20,13 @@ protected:
         return {folder / "service", std::move(ports), folder / "library"};
     }
 
-    // Runs the event loop until done() holds; false after ten seconds without it.
-    bool runUntil(const std::function<bool()>& done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > 10000) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
-    }
-
     void askToPair(uint16_t port) {
         TestReply reply = askServer(port, "POST /trelk/pair HTTP/1.1\r\nOrigin: http://localhost:5173\r\n\r\n");
         ASSERT_EQ(reply.status, 200);
         code = nlohmann::json::parse(reply.body).at("code");
     }
 
-    int argc = 1;
-    char name[8] = "trelk";
-    char* argv[2] = {name, nullptr};
-    QCoreApplication application{argc, argv};
+    EventLoop loop;
     TempFolder folder;
     ScriptedDesktop user;
     std::string code;
@@ -53,7 +38,7 @@ TEST_F(TrelkModelTest, WithEveryPortTakenTheServiceStaysOff) {
     EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken") << "not ready yet";
     bool ready = false;
     QObject::connect(&model, &TrelkModel::serverReady, [&] { ready = true; });
-    ASSERT_TRUE(runUntil([&] { return ready; }));
+    ASSERT_TRUE(loop.runUntil([&] { return ready; }));
     EXPECT_EQ(model.port(), std::nullopt);
     EXPECT_EQ(model.status(), "Trelk off · ports 47615–47617 are taken");
 }
@@ -64,25 +49,25 @@ TEST_F(TrelkModelTest, TheLibrarySummaryCountsItemsAndBytesAndFollowsTheLibrary)
     std::filesystem::create_directories(folder / "library" / "Shoot");
     writeFile(folder / "library" / "Shoot" / "clip.mp4", "0123456789");
     model.rescan();
-    ASSERT_TRUE(runUntil([&] { return model.assets().size() == 1; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.assets().size() == 1; }));
     EXPECT_EQ(model.librarySummary(), "Library · 1 item · 10 bytes");
     std::filesystem::create_directories(folder / "library" / "Masters");
     writeFile(folder / "library" / "Masters" / "clip.mov", std::string(1500, 'x'));
     writeFile(folder / "library" / "Shoot" / "clip 2.mp4", "0123456789");
     model.rescan();
-    ASSERT_TRUE(runUntil([&] { return model.mastersBytes() == 1500; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.mastersBytes() == 1500; }));
     EXPECT_EQ(model.librarySummary(), "Library · 2 items · 20 bytes · masters 1.5 KB");
 }
 
 TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
     uint16_t port = freePort();
     TrelkModel model(user, setup({port}));
-    ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
     EXPECT_EQ(model.port(), port);
     EXPECT_EQ(model.status(), "Not linked · open VorlaneWeb in Chrome to pair");
 
     askToPair(port);
-    ASSERT_TRUE(runUntil([&] { return model.paired() == 1; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.paired() == 1; }));
     ASSERT_EQ(user.alerts.size(), 1u);
     EXPECT_EQ(user.activations, 1);
     EXPECT_EQ(user.alerts[0].message, "Allow VorlaneWeb to use your library?");
@@ -91,14 +76,14 @@ TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
     EXPECT_EQ(model.status(), "Linked · 1 browser");
 
     askToPair(port);
-    ASSERT_TRUE(runUntil([&] { return model.paired() == 2; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.paired() == 2; }));
     EXPECT_EQ(model.status(), "Linked · 2 browsers");
 }
 
 TEST_F(TrelkModelTest, AFloodOfPairRequestsShowsOneDialogAtATimeForTheNewestOnly) {
     uint16_t port = freePort();
     TrelkModel model(user, setup({port}));
-    ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
     askToPair(port);
     std::string lastCode;
     user.whileOpen = [&] {
@@ -110,7 +95,7 @@ TEST_F(TrelkModelTest, AFloodOfPairRequestsShowsOneDialogAtATimeForTheNewestOnly
         QCoreApplication::processEvents();
     };
     // The first request was dropped by the flood while its dialog was open: its Allow pairs nothing.
-    ASSERT_TRUE(runUntil([&] { return model.paired() == int(Pairing::mostPending); }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.paired() == int(Pairing::mostPending); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(user.mostOpen, 1);
     EXPECT_EQ(user.alerts.size(), 1 + Pairing::mostPending) << "only the requests still pending are asked about";
@@ -121,12 +106,12 @@ TEST_F(TrelkModelTest, RefusedPairingAddsNoBrowserAndTokensOutliveARestart) {
     uint16_t port = freePort();
     {
         TrelkModel model(user, setup({port}));
-        ASSERT_TRUE(runUntil([&] { return model.port().has_value(); }));
+        ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
         askToPair(port);
-        ASSERT_TRUE(runUntil([&] { return model.paired() == 1; }));
+        ASSERT_TRUE(loop.runUntil([&] { return model.paired() == 1; }));
         user.choice = 1;
         askToPair(port);
-        ASSERT_TRUE(runUntil([&] { return user.alerts.size() == 2; }));
+        ASSERT_TRUE(loop.runUntil([&] { return user.alerts.size() == 2; }));
         EXPECT_EQ(model.paired(), 1);
     }
     TrelkModel again(user, setup({freePort()}));

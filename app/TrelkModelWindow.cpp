@@ -1,0 +1,100 @@
+#include "app/TrelkModel.h"
+
+#include "app/Desktop.h"
+
+#include "TrelkCore/Library/Removal.h"
+#include "TrelkCore/Platform/Text.h"
+
+#include <QSettings>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+constexpr const char* libraryProjectKey = "libraryProject";
+
+} // namespace
+
+std::optional<std::string> TrelkModel::storedLibraryProject() const {
+    if (!settings) return std::nullopt;
+    const QVariant value = QSettings(QString::fromStdString(*settings), QSettings::IniFormat).value(libraryProjectKey);
+    if (!value.isValid()) return std::nullopt;
+    return value.toString().toStdString();
+}
+
+void TrelkModel::keepLibraryProject() const {
+    if (!settings) return;
+    QSettings stored(QString::fromStdString(*settings), QSettings::IniFormat);
+    if (shownProject) stored.setValue(libraryProjectKey, QString::fromStdString(*shownProject));
+    else stored.remove(libraryProjectKey);
+}
+
+void TrelkModel::setLibraryProject(std::optional<std::string> project) {
+    if (project == shownProject) return;
+    shownProject = std::move(project);
+    keepLibraryProject();
+    emit changed();
+}
+
+// A project that is gone is no longer shown.
+void TrelkModel::publishProjects(std::vector<Project> list) {
+    publishedProjects = std::move(list);
+    if (shownProject && std::ranges::none_of(publishedProjects, [&](const Project& p) { return p.id == *shownProject; }))
+        setLibraryProject(std::nullopt);
+}
+
+void TrelkModel::resolveAdds() {
+    if (publishedWallAdds.empty() && wallAdds.all().empty()) return;
+    wallAdds.resolve(publishedJobs, publishedAssets, projectStore, std::chrono::system_clock::now());
+    setWallPending(wallAdds.all());
+}
+
+void TrelkModel::setWallPending(std::vector<WallAdd> adds) {
+    if (adds == publishedWallAdds) return;
+    publishedWallAdds = std::move(adds);
+    emit changed();
+}
+
+// A stopped set stops with all its parts.
+void TrelkModel::cancel(const std::string& job) {
+    const auto found = std::ranges::find(publishedJobs, job, &Job::id);
+    if (found != publishedJobs.end() && found->set && found->batch) queue.cancelSet(*found->batch);
+    else queue.cancel(job);
+}
+
+void TrelkModel::dismiss(const std::vector<JobGroup>& groups) {
+    std::set<std::string> ids;
+    for (const JobGroup& group : groups)
+        if (!group.active())
+            for (const Job& job : group.jobs) ids.insert(job.id);
+    queue.remove(ids);
+}
+
+bool TrelkModel::anyStopped() const {
+    return std::ranges::any_of(JobGroup::of(publishedJobs), &JobGroup::stopped);
+}
+
+std::optional<Asset> TrelkModel::asset(const std::optional<std::string>& id) const {
+    if (!id) return std::nullopt;
+    const auto found = std::ranges::find(publishedAssets, *id, &Asset::id);
+    if (found == publishedAssets.end()) return std::nullopt;
+    return *found;
+}
+
+void TrelkModel::openCleanup() {
+    cleanupPlan = Cleanup::plan(publishedAssets, projectStore.all(), queue.keptMasters(), library);
+    emit changed();
+}
+
+void TrelkModel::cancelCleanup() {
+    cleanupPlan.reset();
+    emit changed();
+}
+
+void TrelkModel::runCleanup(const std::vector<CleanupGroup>& groups) {
+    cancelCleanup();
+    const std::vector<std::string> failed = Cleanup::run(Cleanup::chosen(groups), projectStore, Library::toTrash);
+    rescan();
+    if (!failed.empty()) desktop.alert({"Couldn't move to the Trash: " + Text::joined(failed, ", ")});
+}

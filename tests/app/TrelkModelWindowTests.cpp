@@ -1,0 +1,268 @@
+#include "app/TrelkModel.h"
+
+#include "tests/support/EventLoop.h"
+#include "tests/support/HTTPClient.h"
+#include "tests/support/ScriptedDesktop.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QTimer>
+
+#include <map>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Probes every file as a small video (none whose name says "bad"), counting the probes; every
+// making waits until it is cancelled.
+class HeldEngine : public LadderEngine {
+public:
+    MasterInfo probe(const fs::path& master) override {
+        std::lock_guard guard(lock);
+        const int count = ++probes[master.filename().string()];
+        if (master.filename().string().starts_with("bad")) throw TrelkError("unreadable");
+        MasterInfo info;
+        info.w = 16 * count;
+        info.h = 16;
+        return info;
+    }
+    int64_t make(const fs::path&, const MasterInfo&, const LadderPlan&, const fs::path&, const Progress&,
+                 const Cancelled& cancelled) override {
+        while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        throw CancellationError();
+    }
+    int probesOf(const std::string& name) {
+        std::lock_guard guard(lock);
+        return probes[name];
+    }
+
+private:
+    std::mutex lock;
+    std::map<std::string, int> probes;
+};
+
+// A dragged item that answers on a later turn of the event loop, or never holds what is asked.
+class Item : public DraggedItem {
+public:
+    static std::shared_ptr<Item> file(const fs::path& path) {
+        auto item = std::make_shared<Item>();
+        item->holdsFile = true;
+        item->url = QUrl::fromLocalFile(QString::fromStdString(path.string()));
+        return item;
+    }
+    static std::shared_ptr<Item> text(std::string text) {
+        auto item = std::make_shared<Item>();
+        item->words = std::move(text);
+        return item;
+    }
+
+    bool hasFileURL() const override { return holdsFile; }
+    void loadFileURL(Delivery<QUrl> deliver) override { later(std::move(deliver), url); }
+    void loadText(Delivery<std::string> deliver) override { later(std::move(deliver), words); }
+
+    bool holdsFile = false;
+    std::optional<QUrl> url;
+    std::optional<std::string> words;
+
+private:
+    template <typename Thing>
+    static void later(Delivery<Thing> deliver, std::optional<Thing> thing) {
+        QTimer::singleShot(1, [deliver, thing] { deliver(thing); });
+    }
+};
+
+class TrelkModelWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(folder / "masters");
+        fs::create_directories(folder / "library");
+    }
+    TrelkModel::Setup setup() {
+        return {folder / "service", {freePort()}, folder / "library", folder / "trelk.conf", &engine};
+    }
+    // "p1" with its wall "w1", as the browser posted it.
+    void keepProject() {
+        Projects(folder / "service" / "projects.json").sync({"p1", "Show", 0, {{"w1", "Wall", 1920, 1080, "25"}}, {}, {}});
+    }
+    fs::path master(const std::string& name) {
+        writeFile(folder / "masters" / name, "bytes");
+        return folder / "masters" / name;
+    }
+    // The queued jobs' file names with their set, "-" for none.
+    static std::vector<std::string> queued(const TrelkModel& model) {
+        std::vector<std::string> found;
+        for (const Job& job : model.jobs()) found.push_back(job.master.filename().string() + ":" + job.set.value_or("-"));
+        return found;
+    }
+
+    EventLoop loop;
+    TempFolder folder;
+    ScriptedDesktop user;
+    HeldEngine engine;
+};
+
+TEST_F(TrelkModelWindowTest, TheLibrarysProjectIsKeptWhileTheProjectIs) {
+    keepProject();
+    QSettings stored(QString::fromStdString((folder / "trelk.conf").string()), QSettings::IniFormat);
+    stored.setValue("libraryProject", "gone");
+    stored.sync();
+    {
+        TrelkModel model(user, setup());
+        EXPECT_EQ(model.libraryProject(), std::nullopt);
+        model.setLibraryProject("p1");
+    }
+    stored.sync();
+    EXPECT_EQ(stored.value("libraryProject").toString(), "p1");
+    TrelkModel model(user, setup());
+    EXPECT_EQ(model.libraryProject(), "p1");
+    model.setLibraryProject(std::nullopt);
+    stored.sync();
+    EXPECT_FALSE(stored.contains("libraryProject"));
+}
+
+TEST_F(TrelkModelWindowTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterItsFileChanged) {
+    writeFile(folder / "library" / "clip.mp4", "bytes");
+    writeFile(folder / "library" / "bad.mp4", "bytes");
+    TrelkModel model(user, setup());
+    ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 1 && engine.probesOf("bad.mp4") == 1; }));
+    const std::string clip = model.assets().at(1).id;
+    EXPECT_EQ(model.probed().at(clip).w, 16);
+
+    for (const char* name : {"clip.mp4", "bad.mp4"})
+        fs::last_write_time(folder / "library" / name, fs::file_time_type::clock::now() + std::chrono::hours(1));
+    writeFile(folder / "library" / "last.mp4", "bytes"); // probed after the others, one at a time
+    model.rescan();
+    ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 2; }));
+    EXPECT_EQ(engine.probesOf("bad.mp4"), 2);
+    EXPECT_EQ(engine.probesOf("clip.mp4"), 1) << "its first facts stand";
+    EXPECT_EQ(model.probed().at(clip).w, 16);
+}
+
+TEST_F(TrelkModelWindowTest, DropsOnTheLibrary) {
+    TrelkModel model(user, setup());
+    auto web = Item::text("https://example.com/a.mov");
+    EXPECT_FALSE(model.dropMasters({web, Item::text("clip.mov")})) << "nothing there is a file";
+
+    auto notLocal = Item::file("x");
+    notLocal->url = QUrl("https://example.com/a.mov");
+    auto failing = Item::file("x");
+    failing->url.reset();
+    EXPECT_TRUE(model.dropMasters({notLocal, failing, Item::file(master("one.mov"))}));
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 1; }));
+    EXPECT_EQ(queued(model), std::vector<std::string>{"one.mov:-"});
+    EXPECT_TRUE(model.dropMasters({Item::file(master("one.mov"))}));
+    EXPECT_TRUE(model.dropMasters({Item::file(master("two.mov"))}));
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 2; }));
+    EXPECT_EQ(queued(model), (std::vector<std::string>{"one.mov:-", "two.mov:-"})) << "never queued twice";
+
+    DraggedItems many;
+    for (int i = 300; i > 0; --i) many.push_back(Item::file(master("part " + std::to_string(i) + ".mov")));
+    EXPECT_TRUE(model.dropMasters(many));
+    ASSERT_TRUE(loop.runUntil([&] { return model.dropPlan().has_value(); }));
+    EXPECT_EQ(model.dropPlan()->files.size(), 300u);
+    EXPECT_EQ(model.dropPlan()->files.front().filename(), "part 1.mov") << "in the order of their names";
+    EXPECT_EQ(model.jobs().size(), 2u) << "nothing is queued before the user says how";
+    DropPlan plan = *model.dropPlan();
+    plan.files.resize(2);
+    plan.grouping = Grouping::oneCue;
+    model.confirmDrop(plan);
+    EXPECT_EQ(model.dropPlan(), std::nullopt);
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 4; }));
+    EXPECT_EQ(queued(model)[2], "part 1.mov:part");
+}
+
+TEST_F(TrelkModelWindowTest, FilesDroppedOnAWallAreGroupedAndNamedByWhatTheyMake) {
+    struct Case {
+        std::vector<std::string> files;
+        bool oneCue;
+        std::vector<std::string> jobs;
+        std::string name;
+    };
+    const std::vector<Case> cases{
+        {{"a right.mov", "still.png", "a left.mov"}, true, {"a left.mov:a", "a right.mov:a", "still.png:-"},
+         "2 videos + 1 still"},
+        {{"show right.mov", "show left.mov"}, true, {"show left.mov:show", "show right.mov:show"}, "show"},
+        {{"lone left.mov"}, true, {"lone left.mov:-"}, "lone left.mov"},
+        {{"x left.mov", "x right.mov"}, false, {"x left.mov:-", "x right.mov:-"}, "2 videos"},
+    };
+    for (const Case& test : cases) {
+        TempFolder service;
+        TrelkModel model(user, {service / "service", {freePort()}, service / "library", std::nullopt, &engine});
+        DraggedItems items;
+        for (const std::string& name : test.files) items.push_back(Item::file(master(name)));
+        model.dropFiles(items, "w1", "p1", test.oneCue);
+        ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == test.files.size(); })) << test.name;
+        std::vector<std::string> jobs = queued(model);
+        std::ranges::sort(jobs);
+        EXPECT_EQ(jobs, test.jobs) << test.name;
+        ASSERT_EQ(model.wallPending().size(), 1u);
+        EXPECT_EQ(model.wallPending()[0].name, test.name);
+        EXPECT_EQ(model.wallPending()[0].wall, "w1");
+    }
+}
+
+TEST_F(TrelkModelWindowTest, ChosenMastersAreQueuedAndTiedToTheLibrarysProjectOnly) {
+    keepProject();
+    TrelkModel model(user, setup());
+    model.addMasters();
+    EXPECT_EQ(user.activations, 1);
+    ASSERT_EQ(user.choices.size(), 1u);
+    EXPECT_EQ(user.choices[0].confirm, "Add");
+    EXPECT_EQ(user.choices[0].extensions, TrelkModel::masterKinds());
+    EXPECT_TRUE(model.jobs().empty()) << "cancelled";
+
+    user.chosen = {{master("a left.mov"), master("a right.mov")}};
+    model.addMasters();
+    EXPECT_TRUE(model.wallPending().empty()) << "no project shown";
+    model.setLibraryProject("p1");
+    user.chosen = {{master("b.mov")}};
+    model.addMasters();
+    ASSERT_EQ(model.wallPending().size(), 1u);
+    EXPECT_EQ(model.wallPending()[0].wall, "");
+    user.chosen = {{master("c left.mov"), master("c right.mov")}};
+    model.add({}, "w1", "p1");
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 5; }));
+    std::vector<std::string> jobs = queued(model);
+    EXPECT_EQ(std::vector(jobs.begin(), jobs.begin() + 2), (std::vector<std::string>{"a left.mov:a", "a right.mov:a"}));
+    EXPECT_EQ(std::vector(jobs.begin() + 3, jobs.end()), (std::vector<std::string>{"c left.mov:-", "c right.mov:-"}))
+        << "a wall's own chooser makes separate cues";
+}
+
+TEST_F(TrelkModelWindowTest, StoppingAndDismissingWorkOnWholeSets) {
+    TrelkModel model(user, setup());
+    model.dropFiles({Item::file(master("bad.mov"))}, "w1", "p1", false);
+    model.dropFiles({Item::file(master("s left.mov")), Item::file(master("s right.mov"))}, "w1", "p1", true);
+    ASSERT_TRUE(loop.runUntil([&] {
+        return model.jobs().size() == 3 && model.anyStopped() && model.jobs()[1].is<Job::Making>();
+    }));
+    model.dismiss(JobGroup::of(model.jobs()));
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 2; }));
+    EXPECT_EQ(queued(model), (std::vector<std::string>{"s left.mov:s", "s right.mov:s"})) << "the running set stays";
+    EXPECT_EQ(model.wallPending().size(), 1u) << "the failed job's addition is settled";
+
+    model.cancel(model.jobs()[1].id);
+    ASSERT_TRUE(loop.runUntil([&] {
+        return std::ranges::all_of(model.jobs(), [](const Job& job) { return job.is<Job::Cancelled>(); });
+    }));
+    EXPECT_TRUE(model.anyStopped());
+    EXPECT_TRUE(model.wallPending().empty());
+}
+
+TEST_F(TrelkModelWindowTest, LibraryRowsDroppedOnAWallJoinItsList) {
+    keepProject();
+    writeFile(folder / "library" / "clip.mp4", "bytes");
+    TrelkModel model(user, setup());
+    ASSERT_TRUE(loop.runUntil([&] { return model.assets().size() == 1; }));
+    auto silent = Item::text("x");
+    silent->words.reset();
+    model.drop({Item::text("no such asset"), silent, Item::text(model.assets()[0].id)}, "w1", "p1");
+    ASSERT_TRUE(loop.runUntil([&] { return model.projects().at(0).list.has_value(); }));
+    ASSERT_EQ(model.projects()[0].list->items.size(), 1u);
+    EXPECT_EQ(model.projects()[0].list->items[0].lib, model.assets()[0].id);
+}
+
+} // namespace
