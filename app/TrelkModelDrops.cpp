@@ -38,12 +38,17 @@ struct Loading {
     std::vector<fs::path> files = {};
 };
 
+// The item's file, or none when it gives no URL or one of another kind.
+void loadURL(DraggedItem& item, std::function<void(std::optional<fs::path>)> done) {
+    item.loadFileURL([done = std::move(done)](std::optional<QUrl> url) { done(url ? localFile(*url) : std::nullopt); });
+}
+
 // Each answer resumes as a task of its own: items that answer at once don't stack up a long drop.
 void loadNext(const QPointer<TrelkModel>& model, const std::shared_ptr<Loading>& loading) {
     if (!model) return;
     if (loading->next == loading->items.size()) return loading->done(std::move(loading->files));
-    loading->items[loading->next++]->loadFileURL([model, loading](std::optional<QUrl> url) {
-        if (std::optional<fs::path> file = url ? localFile(*url) : std::nullopt) loading->files.push_back(*file);
+    loadURL(*loading->items[loading->next++], [model, loading](std::optional<fs::path> file) {
+        if (file) loading->files.push_back(*file);
         later(model, [model, loading] { loadNext(model, loading); });
     });
 }
