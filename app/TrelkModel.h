@@ -95,8 +95,11 @@ public:
     void addFiles(const std::vector<std::filesystem::path>& files, const std::string& wall, const std::string& project,
                   bool oneCue);
 
-    // Jobs, assets and the clean-up (TrelkModelWindow.cpp).
+    // Jobs, assets, pairing and the clean-up (TrelkModelWindow.cpp).
     void cancel(const std::string& job);
+    void retry(const std::string& job);
+    std::filesystem::path dropFolder() const { return queue.dropFolder(); }
+    void forgetPairedBrowsers();
     // Groups still at work are left alone.
     void dismiss(const std::vector<JobGroup>& groups);
     bool anyStopped() const;

@@ -63,6 +63,16 @@ void TrelkModel::cancel(const std::string& job) {
     else queue.cancel(job);
 }
 
+void TrelkModel::retry(const std::string& job) {
+    queue.retry(job);
+}
+
+void TrelkModel::forgetPairedBrowsers() {
+    pairing.forgetAll();
+    pairedCount = 0;
+    emit changed();
+}
+
 void TrelkModel::dismiss(const std::vector<JobGroup>& groups) {
     std::set<std::string> ids;
     for (const JobGroup& group : groups)
