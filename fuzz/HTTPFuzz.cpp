@@ -1,11 +1,12 @@
 // Feeds arbitrary bytes to the request parser, the target splitter, the range parser, the
-// upload of a body and the project decoder, and stops at the first result that breaks what
-// callers rely on.
+// upload of a body, the project decoder and the update feed decoder, and stops at the first
+// result that breaks what callers rely on.
 #include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Projects/Fit.h"
 #include "TrelkCore/Projects/Projects.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Uploads.h"
+#include "TrelkCore/UpdateFeed.h"
 
 #include <nlohmann/json.hpp>
 
@@ -217,6 +218,16 @@ void checkProject(std::string_view bytes) {
     require(store.owners(asset.id).empty(), "a removed asset is in no project");
 }
 
+// The bytes as the download site's feed: a feed that decodes only ever names an https address,
+// and its version is newer than 0.0.0 exactly when it reads as a version.
+void checkFeed(std::string_view bytes) {
+    const std::optional<UpdateFeed> feed = UpdateFeed::decode(bytes);
+    if (!feed) return;
+    require(feed->url.size() > 8 && Text::lowercased(feed->url.substr(0, 8)) == "https://", "a feed names https");
+    const std::optional<Version> parsed = Version::parse(feed->version);
+    require(feed->newer({}) == (parsed && *parsed > Version{} ? parsed : std::nullopt), "newer is the parsed version");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -228,5 +239,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkRange(bytes);
     checkUpload(bytes);
     checkProject(bytes);
+    checkFeed(bytes);
     return 0;
 }
