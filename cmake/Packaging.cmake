@@ -10,7 +10,10 @@ has paired with it, over HTTP on loopback only. It takes in masters uploaded
 by a page or dropped in the library, and makes wall-ready renditions of them
 in the background: H.264 files up to 3840 pixels wide, or a wide file with
 full-height strips, VP9 with alpha, and PNG stills.]])
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Installed with DESTDIR below /usr as it will stand, so that the install can link to the
+# FFmpeg programs relatively, as links inside /usr should be.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
