@@ -7,8 +7,11 @@ namespace {
 using Notice = JobNotices::Notice;
 
 Job lone(const std::string& id, Job::State state) {
-    Job job{.id = id, .master = "/drop/" + id + ".mov", .state = state};
-    if (job.is<Job::Done>()) job.part = SetPart{.dir = id, .file = id + ".mp4"};
+    Job job;
+    job.id = id;
+    job.master = "/drop/" + id + ".mov";
+    job.state = state;
+    if (job.is<Job::Done>()) job.part = SetPart{.dir = id, .file = id + ".mp4", .w = 0, .h = 0, .duration = 0};
     return job;
 }
 

@@ -1,6 +1,5 @@
 #include "app/SingleInstance.h"
 
-#include "tests/support/Environment.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/TempFolder.h"
 
@@ -66,14 +65,7 @@ TEST_F(SingleInstanceTest, ASocketAndLockLeftByACrashedRunDoNotBlockTheNextStart
     EXPECT_EQ(opened, 1);
 }
 
-TEST_F(SingleInstanceTest, TheFolderIsTheRuntimeFolderOrElseAPrivateOneOthersCannotHaveMade) {
-    {
-        ScopedEnvironment runtime("XDG_RUNTIME_DIR", folder.path().string());
-        EXPECT_EQ(SingleInstance::standardFolder(), folder.path());
-    }
-    ScopedEnvironment none("XDG_RUNTIME_DIR", std::nullopt);
-    EXPECT_EQ(SingleInstance::standardFolder(), fs::temp_directory_path() / ("vorlane-trelk-" + std::to_string(::getuid())));
-
+TEST_F(SingleInstanceTest, TheFolderIsMadePrivateAndOneOthersCanEnterIsRefused) {
     const fs::path fallback = folder / "fallback";
     EXPECT_TRUE(SingleInstance(fallback).claim());
     EXPECT_EQ(modeOf(fallback) & 0777, 0700u);
