@@ -3,8 +3,11 @@
 #include "TrelkCore/Jobs/JobGroup.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
+
+using Notice = JobNotices::Notice;
 
 bool sameGroup(const Job& job, const Job& other) {
     if (!job.set || !job.batch) return job.id == other.id;
@@ -20,6 +23,18 @@ std::string folders(std::vector<Job> parts) {
     std::string text;
     for (const std::string& dir : dirs) text += (text.empty() ? "" : ", ") + dir;
     return text;
+}
+
+// Ended parts of one group: a cancel among them tells nothing.
+std::optional<Notice> noticeFor(const std::vector<Job>& parts) {
+    if (std::ranges::any_of(parts, &Job::is<Job::Cancelled>)) return std::nullopt;
+    const JobGroup group{.id = {}, .set = parts.front().set, .batch = parts.front().batch, .jobs = parts};
+    std::string title = group.title();
+    if (group.isSet()) title += " (" + std::to_string(parts.size()) + " parts)";
+    const auto failed = std::ranges::find_if(parts, &Job::is<Job::Failed>);
+    if (failed == parts.end()) return Notice{"Made · " + title, folders(parts)};
+    const std::string why = std::get<Job::Failed>(failed->state).message;
+    return Notice{"Failed · " + title, group.isSet() ? group.status() + " · " + why : why};
 }
 
 } // namespace
@@ -44,15 +59,4 @@ std::vector<JobNotices::Notice> JobNotices::after(const std::vector<Job>& jobs) 
     std::ranges::set_intersection(told.value_or(ended), ended, std::inserter(kept, kept.end()));
     told = std::move(kept);
     return notices;
-}
-
-std::optional<JobNotices::Notice> JobNotices::noticeFor(const std::vector<Job>& parts) const {
-    if (std::ranges::any_of(parts, &Job::is<Job::Cancelled>)) return std::nullopt;
-    const JobGroup group{.id = {}, .set = parts.front().set, .batch = parts.front().batch, .jobs = parts};
-    std::string title = group.title();
-    if (group.isSet()) title += " (" + std::to_string(parts.size()) + " parts)";
-    const auto failed = std::ranges::find_if(parts, &Job::is<Job::Failed>);
-    if (failed == parts.end()) return Notice{"Made · " + title, folders(parts)};
-    const std::string why = std::get<Job::Failed>(failed->state).message;
-    return Notice{"Failed · " + title, group.isSet() ? group.status() + " · " + why : why};
 }

@@ -21,7 +21,5 @@ public:
     std::vector<Notice> after(const std::vector<Job>& jobs);
 
 private:
-    std::optional<Notice> noticeFor(const std::vector<Job>& parts) const;
-
     std::optional<std::set<std::string>> told; // ended jobs already accounted for; none before the first list
 };
