@@ -4,6 +4,7 @@
 #include "app/MakeCommand.h"
 #include "app/QuitSignals.h"
 #include "app/ServeLog.h"
+#include "app/SingleInstance.h"
 #include "app/TerminalDesktop.h"
 #include "app/TrelkModel.h"
 
@@ -49,6 +50,11 @@ int usageError() {
 // The service without windows: dialogs are asked on the terminal.
 int serve(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    SingleInstance instance;
+    if (!instance.claim()) {
+        std::fputs("vorlane Trelk is already running\n", stderr);
+        return 1;
+    }
     QuitSignals quitSignals;
     quitSignals.quitEventLoop(application);
     TerminalDesktop desktop(STDIN_FILENO, stdout, quitSignals.descriptor());

@@ -20,8 +20,16 @@ namespace fs = std::filesystem;
 
 class ServeTest : public testing::Test {
 protected:
+    // A runtime folder of its own, so that the service never meets the user's running one.
+    ServeTest() {
+        fs::create_directory(folder / "runtime");
+        fs::permissions(folder / "runtime", fs::perms::owner_all);
+    }
+
     std::map<std::string, std::string> environment() {
-        return {{"HOME", folder.path().string()}, {"XDG_DATA_HOME", (folder / "data").string()}};
+        return {{"HOME", folder.path().string()},
+                {"XDG_DATA_HOME", (folder / "data").string()},
+                {"XDG_RUNTIME_DIR", (folder / "runtime").string()}};
     }
 
     // curl's body; with status, the HTTP status follows the body on a line of its own.
@@ -92,6 +100,19 @@ TEST_F(ServeTest, PageThatPairsThroughTheTerminalGetsAWorkingToken) {
     const auto store = folder / "data" / "vorlane Trelk" / "tokens.json";
     EXPECT_EQ(modeOf(store), 0600u);
     EXPECT_EQ(json::parse(readFile(store)), (json{{token, "https://vorlane.app"}}));
+}
+
+TEST_F(ServeTest, ASecondServiceOfTheSameUserRefusesAndTheFirstKeepsServing) {
+    Child service(TRELK_PROGRAM, {"serve"}, environment());
+    if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
+
+    Child second("/bin/sh", {"-c", "exec \"$0\" serve 2>&1", TRELK_PROGRAM}, environment());
+    EXPECT_EQ(second.readAll(), "vorlane Trelk is already running\n");
+    EXPECT_EQ(second.wait(), 1);
+
+    EXPECT_EQ(curl({url("/trelk/hello")}), R"({"app":"vorlane-trelk","paired":false,"version":"0.1.0"})");
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(), 0);
 }
 
 TEST_F(ServeTest, AMasterDroppedInTheLibraryIsMadeListedAndServedInRanges) {

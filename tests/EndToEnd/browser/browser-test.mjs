@@ -80,8 +80,11 @@ class Service {
     constructor(home) {
         this.lines = [];
         this.waiters = [];
+        // A runtime folder of its own, so that the service never meets the user's running one.
+        const runtime = path.join(home, 'runtime');
+        fs.mkdirSync(runtime, { recursive: true, mode: 0o700 });
         this.child = spawn(program, ['serve'], {
-            env: { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data') },
+            env: { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data'), XDG_RUNTIME_DIR: runtime },
             stdio: ['pipe', 'pipe', 'pipe'],
         });
         this.exited = new Promise((done) => {

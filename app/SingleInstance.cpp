@@ -1,0 +1,100 @@
+#include "app/SingleInstance.h"
+
+#include "TrelkCore/Error.h"
+
+#include <QLocalSocket>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char request[] = "open\n";
+constexpr char answer[] = "ok\n";
+constexpr int patienceMs = 2000;
+
+} // namespace
+
+fs::path SingleInstance::standardFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && fs::path(runtime).is_absolute())
+        return runtime;
+    return fs::temp_directory_path() / ("vorlane-trelk-" + std::to_string(::getuid()));
+}
+
+SingleInstance::SingleInstance(fs::path folder)
+    : folder(std::move(folder)), socketPath(this->folder / "vorlane-trelk.socket") {
+    connect(&server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+}
+
+// The lock and the socket must be out of other users' reach: under a shared temporary folder
+// anyone could have made the folder first.
+void SingleInstance::privateFolder() const {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::system_error(errno, std::generic_category(), folder.string());
+    struct stat facts {};
+    if (::lstat(folder.c_str(), &facts) != 0)
+        throw std::system_error(errno, std::generic_category(), folder.string());
+    if (!S_ISDIR(facts.st_mode) || facts.st_uid != ::geteuid() || (facts.st_mode & 077) != 0)
+        throw TrelkError("the folder for the running instance is not private to this user: " + folder.string());
+}
+
+bool SingleInstance::claim() {
+    if (server.isListening()) return true;
+    privateFolder();
+    const fs::path lockPath = folder / "vorlane-trelk.lock";
+    Files::Descriptor file(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!file) throw std::system_error(errno, std::generic_category(), lockPath.string());
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return false;
+        throw std::system_error(errno, std::generic_category(), lockPath.string());
+    }
+    // Holding the lock, any socket file is a crashed run's.
+    QLocalServer::removeServer(QString::fromStdString(socketPath.string()));
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server.listen(QString::fromStdString(socketPath.string())))
+        throw TrelkError("couldn't listen on " + socketPath.string() + ": " + server.errorString().toStdString());
+    lock = std::move(file);
+    return true;
+}
+
+bool SingleInstance::askToOpen() {
+    QLocalSocket socket;
+    socket.connectToServer(QString::fromStdString(socketPath.string()));
+    if (!socket.waitForConnected(patienceMs)) return false;
+    socket.write(request);
+    if (!socket.waitForBytesWritten(patienceMs)) return false;
+    while (!socket.canReadLine())
+        if (!socket.waitForReadyRead(patienceMs)) return false;
+    return socket.readLine() == answer;
+}
+
+// A later start of the program, of this user (the folder is private): one request line, then
+// the answer. Anything else, or silence, is dropped.
+void SingleInstance::accept() {
+    while (QLocalSocket* peer = server.nextPendingConnection()) {
+        const auto drop = [peer] {
+            peer->abort();
+            peer->deleteLater();
+        };
+        connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+        QTimer::singleShot(patienceMs, peer, drop);
+        connect(peer, &QLocalSocket::readyRead, this, [this, peer, drop] {
+            if (!peer->canReadLine()) {
+                if (peer->bytesAvailable() > qint64(sizeof request)) drop();
+                return;
+            }
+            if (peer->readLine(sizeof request) != request) return drop();
+            emit openAsked();
+            peer->write(answer);
+            peer->disconnectFromServer();
+        });
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include "TrelkCore/Platform/Files.h"
+
+#include <QLocalServer>
+#include <QObject>
+
+#include <filesystem>
+
+// One service per user: the first start holds a lock file and listens on a local socket beside
+// it; a later start finds the lock taken and asks the running one, over the socket, to open its
+// window.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // $XDG_RUNTIME_DIR, or else a private folder of the user's own under the temporary folder.
+    static std::filesystem::path standardFolder();
+    explicit SingleInstance(std::filesystem::path folder = standardFolder());
+
+    // True when this process is now the one instance: the lock is held and the socket listens.
+    // Throws when the folder cannot hold them (missing and not creatable, or not the user's own).
+    bool claim();
+    // Asks the running instance to open its window; false when none answered.
+    bool askToOpen();
+
+signals:
+    // The running instance was asked to open its window (a later start of the application).
+    void openAsked();
+
+private:
+    void privateFolder() const;
+    void accept();
+
+    std::filesystem::path folder;
+    std::filesystem::path socketPath;
+    Files::Descriptor lock;
+    // After the lock, so that the socket file goes before the lock is let go.
+    QLocalServer server;
+};

@@ -1,0 +1,79 @@
+#include "app/SingleInstance.h"
+
+#include "tests/support/EventLoop.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SingleInstanceTest : public testing::Test {
+protected:
+    // Asked from another thread, as another process would: this one's loop must answer.
+    bool askToOpen(SingleInstance& later) {
+        std::future<bool> asked = std::async(std::launch::async, [&] { return later.askToOpen(); });
+        EXPECT_TRUE(EventLoop::runUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        return asked.get();
+    }
+
+    EventLoop loop;
+    TempFolder folder;
+};
+
+TEST_F(SingleInstanceTest, ALaterStartFindsTheFirstAndAsksItToOpen) {
+    auto first = std::make_unique<SingleInstance>(folder.path());
+    int opened = 0;
+    QObject::connect(first.get(), &SingleInstance::openAsked, [&] { ++opened; });
+    ASSERT_TRUE(first->claim());
+
+    SingleInstance later(folder.path());
+    EXPECT_FALSE(later.claim());
+    EXPECT_TRUE(askToOpen(later));
+    EXPECT_EQ(opened, 1);
+
+    first.reset();
+    EXPECT_FALSE(askToOpen(later)) << "nobody answers once the first has gone";
+    EXPECT_TRUE(later.claim()) << "the lock went with it";
+}
+
+TEST_F(SingleInstanceTest, ASocketAndLockLeftByACrashedRunDoNotBlockTheNextStart) {
+    const fs::path socketPath = folder / "vorlane-trelk.socket";
+    int crashed = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(crashed, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(crashed); // the socket file stays, with nobody behind it
+    writeFile(folder / "vorlane-trelk.lock", "");
+
+    SingleInstance next(folder.path());
+    int opened = 0;
+    QObject::connect(&next, &SingleInstance::openAsked, [&] { ++opened; });
+    ASSERT_TRUE(next.claim());
+    SingleInstance later(folder.path());
+    EXPECT_TRUE(askToOpen(later));
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(SingleInstanceTest, TheFolderIsMadePrivateAndOneOthersCanEnterIsRefused) {
+    const fs::path fallback = folder / "fallback";
+    EXPECT_TRUE(SingleInstance(fallback).claim());
+    EXPECT_EQ(modeOf(fallback) & 0777, 0700u);
+
+    const fs::path shared = folder / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all);
+    EXPECT_THROW(SingleInstance(shared).claim(), std::exception);
+}
+
+} // namespace
