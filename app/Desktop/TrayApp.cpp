@@ -1,9 +1,11 @@
 #include "app/Desktop/TrayApp.h"
 
 #include "app/Desktop/MenuIcon.h"
+#include "app/Desktop/Notifications.h"
 #include "app/Desktop/QtDesktop.h"
 #include "app/Desktop/TrayMenu.h"
 #include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "app/TrelkModel.h"
 #include "app/UpdateChecker.h"
 
@@ -33,17 +35,20 @@ bool TrayApp::displayThere() {
     return set("WAYLAND_DISPLAY") || set("DISPLAY");
 }
 
-int TrayApp::run(int argc, char** argv) {
-    QApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false); // it lives in the tray
-    QApplication::setDesktopFileName("vorlane-trelk");
+namespace {
+
+// The application once it is the one instance.
+int runAlone(QApplication& application, SingleInstance& instance) {
     QuitSignals quitSignals;
     quitSignals.quitEventLoop(application);
 
     QtDesktop desktop;
     TrelkModel model(desktop);
     UpdateChecker updates(desktop);
+    Notifications notifications;
+    notifications.follow(model);
     const auto openManager = [] {}; // the manager window comes with its own change
+    QObject::connect(&instance, &SingleInstance::openAsked, openManager);
     TrayMenu menu(model, updates, desktop, openManager);
 
     QSystemTrayIcon tray(trayIcon());
@@ -57,4 +62,23 @@ int TrayApp::run(int argc, char** argv) {
         std::fputs("vorlane Trelk: this desktop shows no tray; the service runs without its menu\n", stderr);
     tray.show();
     return application.exec();
+}
+
+} // namespace
+
+// A later start hands over to the one running: that one opens its window.
+int TrayApp::run(int argc, char** argv) {
+    try {
+        QApplication application(argc, argv);
+        application.setQuitOnLastWindowClosed(false); // it lives in the tray
+        QApplication::setDesktopFileName("vorlane-trelk");
+        SingleInstance instance;
+        if (instance.claim()) return runAlone(application, instance);
+        if (instance.askToOpen()) return 0;
+        std::fputs("vorlane Trelk is already running\n", stderr);
+        return 1;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program as a desktop application on a virtual display with a tray: its menu opens
 # from the tray icon, and a page's pairing request shows the dialog, whose Return allows it.
-# Screenshots of both are left for people to look at.
+# Screenshots of both are left for people to look at. A second start hands over and ends.
 # usage: desktop-screens.sh PROGRAM SCREENSHOT-FOLDER
 set -euo pipefail
 program=$1
@@ -76,4 +76,6 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 [[ $state == *allowed* ]] || { echo "the dialog's Return did not allow: $state" >&2; exit 1; }
+# A second start hands over to the running one and ends.
+timeout 10 env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$program" || { echo "a second start did not hand over" >&2; exit 1; }
 echo "menu and pairing dialog shown; screenshots in $screens"
