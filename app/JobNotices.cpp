@@ -1,6 +1,7 @@
 #include "app/JobNotices.h"
 
 #include "TrelkCore/Jobs/JobGroup.h"
+#include "TrelkCore/Platform/Text.h"
 
 #include <algorithm>
 #include <iterator>
@@ -20,9 +21,7 @@ std::string folders(std::vector<Job> parts) {
     std::vector<std::string> dirs;
     for (const Job& job : parts)
         if (job.part && std::ranges::find(dirs, job.part->dir) == dirs.end()) dirs.push_back(job.part->dir);
-    std::string text;
-    for (const std::string& dir : dirs) text += (text.empty() ? "" : ", ") + dir;
-    return text;
+    return Text::joined(dirs, ", ");
 }
 
 // Ended parts of one group: a cancel among them tells nothing.
