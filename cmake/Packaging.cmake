@@ -21,6 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "vorlane Trelk developers <trelk@vorlane.app
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ffmpeg)
+# The tray and the dialogs speak Wayland natively with it, X11 (or XWayland) without.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
