@@ -44,9 +44,11 @@ void TrelkModel::publishProjects(std::vector<Project> list) {
         setLibraryProject(std::nullopt);
 }
 
+// Against the queue's own list: the published one may not hold yet the jobs of an addition made
+// a moment ago, and an addition whose jobs are not found is settled as having nothing to add.
 void TrelkModel::resolveAdds() {
     if (publishedWallAdds.empty() && wallAdds.all().empty()) return;
-    wallAdds.resolve(publishedJobs, publishedAssets, projectStore, std::chrono::system_clock::now());
+    wallAdds.resolve(queue.jobs(), publishedAssets, projectStore, std::chrono::system_clock::now());
     setWallPending(wallAdds.all());
 }
 
