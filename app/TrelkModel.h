@@ -100,8 +100,18 @@ public:
     void retry(const std::string& job);
     std::filesystem::path dropFolder() const { return queue.dropFolder(); }
     void forgetPairedBrowsers();
+    // A set stops or starts again as a whole; of a lone row, the jobs at work or ended.
+    void stop(const JobGroup& group);
+    void retry(const JobGroup& group);
     // Groups still at work are left alone.
     void dismiss(const std::vector<JobGroup>& groups);
+    void clearFailed();
+    // "project · wall" for each list that plays the asset.
+    std::vector<std::string> usersOf(const std::string& asset) const;
+    // Each asset in turn; one that cannot go is named in an alert, and the rest still go.
+    void moveToTrash(const std::vector<Asset>& assets);
+    void tie(const std::vector<std::string>& assets, const std::string& project);
+    void untie(const std::set<std::string>& assets, const std::string& project);
     bool anyStopped() const;
     std::optional<Asset> asset(const std::optional<std::string>& id) const;
     void openCleanup();

@@ -75,6 +75,45 @@ void TrelkModel::forgetPairedBrowsers() {
     emit changed();
 }
 
+void TrelkModel::stop(const JobGroup& group) {
+    if (group.batch) return queue.cancelSet(*group.batch);
+    for (const Job& job : group.jobs)
+        if (job.active()) queue.cancel(job.id);
+}
+
+void TrelkModel::retry(const JobGroup& group) {
+    if (group.batch) return queue.retrySet(*group.batch);
+    for (const Job& job : group.jobs)
+        if (job.is<Job::Failed>() || job.is<Job::Cancelled>()) queue.retry(job.id);
+}
+
+void TrelkModel::clearFailed() {
+    queue.clearFailed();
+}
+
+std::vector<std::string> TrelkModel::usersOf(const std::string& asset) const {
+    return projectStore.users(asset);
+}
+
+void TrelkModel::moveToTrash(const std::vector<Asset>& assets) {
+    for (const Asset& asset : assets) {
+        try {
+            Library::trash(asset, usersOf(asset.id), Library::Confirmed::yes, Library::toTrash);
+        } catch (const std::exception& failure) {
+            desktop.alert({"Couldn't move " + asset.name + " to the Trash: " + failure.what()});
+        }
+    }
+    rescan();
+}
+
+void TrelkModel::tie(const std::vector<std::string>& assets, const std::string& project) {
+    projectStore.tie(assets, project);
+}
+
+void TrelkModel::untie(const std::set<std::string>& assets, const std::string& project) {
+    projectStore.untie(assets, project);
+}
+
 void TrelkModel::dismiss(const std::vector<JobGroup>& groups) {
     std::set<std::string> ids;
     for (const JobGroup& group : groups)

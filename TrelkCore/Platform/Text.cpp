@@ -154,6 +154,12 @@ std::string lowercased(std::string_view text) {
     return result;
 }
 
+bool containsIgnoringCase(std::string_view text, std::string_view part) {
+    icu::UnicodeString whole = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+    icu::UnicodeString sought = icu::UnicodeString::fromUTF8(icu::StringPiece(part.data(), int32_t(part.size())));
+    return whole.toLower().indexOf(sought.toLower()) >= 0;
+}
+
 std::optional<std::string> percentDecoded(std::string_view text) {
     std::string result;
     result.reserve(text.size());
@@ -253,15 +259,30 @@ std::string iso8601(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string dateTime(std::chrono::system_clock::time_point time) {
-    const std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort));
+namespace {
+
+// The time by the format; none: ISO 8601.
+std::string formatted(const icu::DateFormat* format, std::chrono::system_clock::time_point time) {
     if (!format) return iso8601(time);
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
     icu::UnicodeString text;
     format->format(UDate(milliseconds.count()), text);
     std::string result;
     return text.toUTF8String(result);
+}
+
+} // namespace
+
+std::string dateTime(std::chrono::system_clock::time_point time) {
+    const std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort));
+    return formatted(format.get(), time);
+}
+
+std::string monthDay(std::chrono::system_clock::time_point time) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createInstanceForSkeleton("MMMd", status));
+    return formatted(U_SUCCESS(status) ? format.get() : nullptr, time);
 }
 
 namespace {

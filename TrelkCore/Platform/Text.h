@@ -36,6 +36,8 @@ std::string repairedUTF8(std::string_view bytes);
 
 // ASCII lower case; other bytes stay as they are.
 std::string lowercased(std::string_view text);
+// Whether the text holds the part, in the lower case of the default locale.
+bool containsIgnoringCase(std::string_view text, std::string_view part);
 
 // %XX escapes decoded; none when an escape is broken or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text);
@@ -59,6 +61,9 @@ std::string iso8601(std::chrono::system_clock::time_point time);
 // A date with its time as the default locale writes them in the default time zone, the date
 // abbreviated and the time short: "Dec 9, 2026, 10:00 AM".
 std::string dateTime(std::chrono::system_clock::time_point time);
+
+// The abbreviated month and the day as the default locale writes them: "Mar 4".
+std::string monthDay(std::chrono::system_clock::time_point time);
 
 // An interval in seconds as the default locale says it, in its largest whole unit: negative is
 // past ("5 minutes ago"), positive future ("in 2 days").

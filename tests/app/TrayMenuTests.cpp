@@ -4,6 +4,7 @@
 #include "app/UpdateChecker.h"
 #include "tests/support/CannedServer.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
@@ -13,29 +14,10 @@
 
 #include <QApplication>
 
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Fails masters whose name says "bad", reports 42.7 % of any other making, then waits for a cancel.
-class HeldEngine : public LadderEngine {
-public:
-    MasterInfo probe(const fs::path& master) override {
-        if (master.filename().string().starts_with("bad")) throw TrelkError("unreadable");
-        MasterInfo info;
-        info.w = 16;
-        info.h = 16;
-        return info;
-    }
-    int64_t make(const fs::path&, const MasterInfo&, const LadderPlan&, const fs::path&, const Progress& progress,
-                 const Cancelled& cancelled) override {
-        progress(0.427);
-        while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        throw CancellationError();
-    }
-};
 
 class TrayMenuTest : public testing::Test {
 protected:

@@ -1,6 +1,7 @@
 #include "app/TrelkModel.h"
 
 #include "tests/support/EventLoop.h"
+#include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
@@ -10,40 +11,10 @@
 #include <QSettings>
 #include <QTimer>
 
-#include <map>
-#include <mutex>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Probes every file as a small video (none whose name says "bad"), counting the probes; every
-// making waits until it is cancelled.
-class HeldEngine : public LadderEngine {
-public:
-    MasterInfo probe(const fs::path& master) override {
-        std::lock_guard guard(lock);
-        const int count = ++probes[master.filename().string()];
-        if (master.filename().string().starts_with("bad")) throw TrelkError("unreadable");
-        MasterInfo info;
-        info.w = 16 * count;
-        info.h = 16;
-        return info;
-    }
-    int64_t make(const fs::path&, const MasterInfo&, const LadderPlan&, const fs::path&, const Progress&,
-                 const Cancelled& cancelled) override {
-        while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        throw CancellationError();
-    }
-    int probesOf(const std::string& name) {
-        std::lock_guard guard(lock);
-        return probes[name];
-    }
-
-private:
-    std::mutex lock;
-    std::map<std::string, int> probes;
-};
 
 // A dragged item that answers on a later turn of the event loop, or never holds what is asked.
 class Item : public DraggedItem {

@@ -1,0 +1,129 @@
+#include "app/LibraryRows.h"
+
+#include "app/TrelkModel.h"
+
+#include "TrelkCore/Library/Library.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/HTTPClient.h"
+#include "tests/support/HeldEngine.h"
+#include "tests/support/ScriptedDesktop.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+
+namespace fs = std::filesystem;
+using std::chrono::system_clock;
+
+namespace {
+
+Asset asset(const std::string& id, int64_t bytes) {
+    Asset made;
+    made.id = id;
+    made.name = id;
+    made.bytes = bytes;
+    made.modified = system_clock::from_time_t(1772582400); // 2026-03-04
+    return made;
+}
+
+class LibraryRowsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale("en_US"), status);
+        icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone("UTC"));
+        fs::create_directories(folder / "library" / "Show");
+        fs::create_directories(folder / "masters");
+    }
+    // The library's three assets, and "p1" ("Show") with its wall "w1" playing the first and
+    // keeping the second.
+    std::unique_ptr<TrelkModel> open(const std::vector<std::string>& names) {
+        for (const std::string& name : names) writeFile(folder / "library" / "Show" / name, std::string(1000, 'x'));
+        WallList list{"w1", 1000, {{"i1", "played", Library::id("Show/" + names[0])}}};
+        Projects(folder / "service" / "projects.json").sync({"p1", "Show", 0, {{"w1", "Wall", 1920, 1080, "25"}}, list, {}});
+        auto model = std::make_unique<TrelkModel>(
+            user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
+        model->tie({Library::id("Show/" + names[1])}, "p1");
+        EXPECT_TRUE(EventLoop::runUntil([&] {
+            return model->assets().size() == 3 && model->projects().at(0).files().size() == 2;
+        }));
+        return model;
+    }
+
+    EventLoop loop;
+    TempFolder folder;
+    ScriptedDesktop user;
+    HeldEngine engine;
+};
+
+TEST_F(LibraryRowsTest, AProjectAndASearchNarrowTheRowsAndTheirCaption) {
+    std::unique_ptr<TrelkModel> model = open({"Alpha.mp4", "Gamma.mp4", "beta.mp4"});
+    EXPECT_EQ(LibraryRows::of(*model, "").summary, model->librarySummary());
+    model->setLibraryProject("p1");
+    LibraryRows rows = LibraryRows::of(*model, "");
+    EXPECT_EQ(rows.shown.size(), 2u);
+    EXPECT_EQ(rows.summary, "2 items · 2 KB");
+    rows = LibraryRows::of(*model, " \n GAM\t");
+    ASSERT_EQ(rows.shown.size(), 1u);
+    EXPECT_EQ(rows.shown[0].name, "Gamma.mp4");
+    EXPECT_EQ(rows.summary, "1 item · 1 KB");
+    EXPECT_EQ(LibraryRows::of(*model, "beta").emptyText, "Nothing matches") << "the search comes after the project";
+    model->untie({rows.shown[0].id}, "p1");
+    ASSERT_TRUE(EventLoop::runUntil([&] { return LibraryRows::of(*model, "").shown.size() == 1; }));
+    EXPECT_EQ(LibraryRows::of(*model, "").shown[0].name, "Alpha.mp4");
+}
+
+TEST_F(LibraryRowsTest, TheDeleteCommandStopsSetsRemovesEndedRowsAndAsksForTheAssets) {
+    std::unique_ptr<TrelkModel> model = open({"a.mp4", "b.mp4", "c.mp4"});
+    for (const char* name : {"bad.mov", "s left.mov", "s right.mov"}) writeFile(folder / "masters" / name, "x");
+    model->addFiles({folder / "masters" / "bad.mov"}, "w1", "p1", false);
+    model->addFiles({folder / "masters" / "s left.mov", folder / "masters" / "s right.mov"}, "w1", "p1", true);
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->anyStopped() && model->jobs()[1].is<Job::Making>(); }));
+    std::set<std::string> selection;
+    for (const JobGroup& group : JobGroup::of(model->jobs())) selection.insert(LibraryRows::tag(group));
+    for (const Asset& asset : std::vector(model->assets().begin(), model->assets().begin() + 2))
+        selection.insert(LibraryRows::tag(asset));
+
+    const std::vector<Asset> removing = LibraryRows::deleteSelection(*model, selection);
+    ASSERT_EQ(removing.size(), 2u);
+    EXPECT_EQ(LibraryRows::trashTitle(removing), "Move 2 items to the Trash?");
+    EXPECT_EQ(LibraryRows::trashMessage(*model, removing), "In use · Show · Wall");
+    EXPECT_EQ(LibraryRows::trashMessage(*model, {removing[1]}), "The file goes to the Trash.");
+    ASSERT_TRUE(EventLoop::runUntil([&] {
+        return model->jobs().size() == 2 && std::ranges::all_of(model->jobs(), &Job::is<Job::Cancelled>);
+    })) << "the failed row went, the set stopped whole";
+
+    const std::vector<LibraryRows::ProjectEntry> entries{{"p1", "✓ Show · on its walls", false, false}};
+    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), {removing[0]}), entries);
+    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), removing)[0].title, "✓ Show") << "both kept";
+    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), model->assets())[0].title, "Show");
+}
+
+TEST(LibraryRowsTexts, TheDetailOfEachKindOfAsset) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("en_US"), status);
+    icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone("UTC"));
+    Asset set = asset("set", 2'400'000);
+    set.parts = {{"l.mp4", "l", 1920, 1080, 2}, {"r.mp4", "r", 1920, 1080, 2}};
+    set.fps = 25;
+    Asset package = asset("package", 1000);
+    package.master = {{3840, 2160}};
+    Asset still = asset("still", 1000);
+    still.still = {{640, 480}};
+    still.fps = 25;
+    MasterInfo probed;
+    probed.w = 1280;
+    probed.h = 720;
+    probed.fps = 30000.0 / 1001;
+    probed.duration = 65;
+    probed.codec = "avc1";
+    EXPECT_EQ(LibraryRows::detail(set, std::nullopt), "Set · 2 parts · 1920×1080 + 1920×1080 · 25 fps · 2.4 MB · Mar 4");
+    EXPECT_EQ(LibraryRows::detail(package, std::nullopt), "3840 × 2160 · 0 strips · 1 KB · Mar 4");
+    EXPECT_EQ(LibraryRows::detail(still, probed), "Still · 640 × 480 · 1 KB · Mar 4") << "a still has no rate";
+    EXPECT_EQ(LibraryRows::detail(asset("clip", 1000), probed), "1280 × 720 · H.264 · 29.97 fps · 1:05 · 1 KB · Mar 4");
+    EXPECT_NE(LibraryRows::help(asset("clip", 1000), probed).find("1:05"), std::string::npos);
+}
+
+} // namespace
