@@ -59,9 +59,9 @@ void UpdateChecker::finish(QNetworkReply* reply, bool quietly) {
     // Shown last: while the alert is open this checker may go away with the application.
     if (quietly) return;
     if (!feed)
-        desktop.alert({.message = "Couldn't check for updates.", .informative = "", .buttons = {}});
+        desktop.alert({"Couldn't check for updates."});
     else if (!newest)
-        desktop.alert({.message = "vorlane Trelk is up to date.", .informative = "", .buttons = {}});
+        desktop.alert({"vorlane Trelk is up to date."});
 }
 
 template <typename Change>
