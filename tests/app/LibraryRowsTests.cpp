@@ -1,5 +1,7 @@
 #include "app/LibraryRows.h"
 
+#include "app/LibraryListModel.h"
+
 #include "app/TrelkModel.h"
 
 #include "TrelkCore/Library/Library.h"
@@ -99,6 +101,31 @@ TEST_F(LibraryRowsTest, TheDeleteCommandStopsSetsRemovesEndedRowsAndAsksForTheAs
     EXPECT_EQ(LibraryRows::projectEntries(model->projects(), {removing[0]}), entries);
     EXPECT_EQ(LibraryRows::projectEntries(model->projects(), removing)[0].title, "✓ Show") << "both kept";
     EXPECT_EQ(LibraryRows::projectEntries(model->projects(), model->assets())[0].title, "Show");
+}
+
+TEST_F(LibraryRowsTest, AJobThatChangesRedrawsItsOwnRowOnly) {
+    std::unique_ptr<TrelkModel> model = open({"a.mp4", "b.mp4", "c.mp4"});
+    writeFile(folder / "masters" / "one.mov", "x");
+    model->addFiles({folder / "masters" / "one.mov"}, "w1", "p1", false);
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->probed().size() == 3 && model->jobs()[0].is<Job::Making>(); }));
+    LibraryListModel list;
+    list.update(LibraryRows::of(*model, ""), model->probed());
+    ASSERT_EQ(list.rowCount(), 4);
+    EXPECT_EQ(list.data(list.index(1), LibraryListModel::DetailRole).toString().toStdString(),
+              LibraryRows::detail(model->assets()[0], model->probed().at(model->assets()[0].id)));
+    int resets = 0;
+    std::vector<int> changed;
+    QObject::connect(&list, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&list, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from) { changed.push_back(from.row()); });
+
+    model->cancel(model->jobs()[0].id);
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->jobs()[0].is<Job::Cancelled>(); }));
+    list.update(LibraryRows::of(*model, ""), model->probed());
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(changed, std::vector<int>{0});
+    EXPECT_TRUE(list.data(list.index(0), LibraryListModel::StoppedRole).toBool());
+    list.update(LibraryRows::of(*model, "b.mp4"), model->probed());
+    EXPECT_EQ(resets, 1) << "other rows: the list is built again";
 }
 
 TEST(LibraryRowsTexts, TheDetailOfEachKindOfAsset) {
