@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-
 namespace WallRows {
 namespace {
 
@@ -79,8 +78,11 @@ std::string addTip(size_t selected) {
 }
 
 Row row(const TrelkModel& model, const Project& project, const WallInfo& wall, size_t selected) {
-    Row made{wall.id, wall.name, sizeText(wall.w, wall.h) + " · " + wall.fps, std::nullopt, addTip(selected), {},
-             pending(model, project.id, wall.id)};
+    Row made{.id = wall.id,
+             .name = wall.name,
+             .size = sizeText(wall.w, wall.h) + " · " + wall.fps,
+             .addTip = addTip(selected),
+             .pending = pending(model, project.id, wall.id)};
     if (project.list && project.list->wall == wall.id) {
         made.count = "list · " + std::to_string(project.list->items.size());
         made.entries = entries(model, *project.list, wall);
@@ -96,7 +98,8 @@ std::vector<Section> sections(const TrelkModel& model, size_t selected, Clock::t
     std::vector<Section> found;
     for (const Project& project : model.projects()) {
         Section section{project.id, project.name, seenText(project.seen, now), forgetAsk(project), {}};
-        for (const WallInfo& wall : project.walls) section.rows.push_back(row(model, project, wall, selected));
+        for (const WallInfo& wall : project.walls)
+            section.rows.push_back(row(model, project, wall, selected));
         found.push_back(std::move(section));
     }
     return found;

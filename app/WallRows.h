@@ -32,7 +32,7 @@ struct Remark {
 
 // One item of a wall's list.
 struct Entry {
-    std::string id; // the list item's, for moving and removing it
+    std::string id;      // the list item's, for moving and removing it
     size_t position = 0; // counted from 1
     std::string name;
     std::vector<std::string> notes; // how the asset fits the wall
@@ -45,10 +45,10 @@ struct Entry {
 struct Row {
     std::string id;
     std::string name;
-    std::string size;                 // with the rate the wall asks for
-    std::optional<std::string> count; // only for the wall the project's list belongs to
+    std::string size;                                // with the rate the wall asks for
+    std::optional<std::string> count = std::nullopt; // only for the wall the project's list belongs to
     std::string addTip;
-    std::vector<Entry> entries;
+    std::vector<Entry> entries = {};
     std::vector<std::string> pending; // the names of the additions still being made
     bool operator==(const Row&) const = default;
 };

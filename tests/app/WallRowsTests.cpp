@@ -24,7 +24,8 @@ class HeldEngine : public AVEngine {
 public:
     int64_t make(const fs::path&, const MasterInfo&, const LadderPlan&, const fs::path&, const Progress&,
                  const Cancelled& cancelled) override {
-        while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        while (!cancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         throw CancellationError();
     }
 };
@@ -66,8 +67,8 @@ TEST_F(WallRowsTest, AWallShowsItsListHowItsItemsFitAndWhatIsStillBeingMade) {
     TestMedia::video(folder / "library" / "clip.mp4", 64, 36);
     const std::vector<ListItem> items{
         {"i1", "renamed", Library::id("clip.mp4")}, {"i2", "old.mp4", "gone"}, {"i3", "phone.mov", std::nullopt}};
-    post({"p1", "Show", 0, {{"w1", "Main", 1920, 1080, "30"}, {"w2", "Side", 1280, 720, "25"}}, WallList{"w1", 1, items}, {}},
-         now);
+    const std::vector<WallInfo> walls{{"w1", "Main", 1920, 1080, "30"}, {"w2", "Side", 1280, 720, "25"}};
+    post({"p1", "Show", 0, walls, WallList{"w1", 1, items}, {}}, now);
     TrelkModel model(user, setup());
     ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 1; }));
     model.addFiles({TestMedia::video(folder / "made.mp4", 32, 18)}, "w2", "p1", false);
@@ -77,8 +78,12 @@ TEST_F(WallRowsTest, AWallShowsItsListHowItsItemsFitAndWhatIsStillBeingMade) {
     ASSERT_EQ(rows.size(), 2u);
     using Remark = WallRows::Remark;
     const std::vector<WallRows::Entry> entries{
-        {"i1", 1, "clip.mp4",
-         {"Smaller · 64 × 36 on a 1920 × 1080 wall, scaled up", "25 fps · the wall asks for 30"}, std::nullopt, false,
+        {"i1",
+         1,
+         "clip.mp4",
+         {"Smaller · 64 × 36 on a 1920 × 1080 wall, scaled up", "25 fps · the wall asks for 30"},
+         std::nullopt,
+         false,
          true},
         {"i2", 2, "old.mp4", {}, Remark{"not in this library", Remark::Tone::warning}, true, true},
         {"i3", 3, "phone.mov", {}, Remark{"a file in that browser", Remark::Tone::secondary}, true, false},
