@@ -77,14 +77,10 @@ TEST_F(WallRowsTest, AWallShowsItsListHowItsItemsFitAndWhatIsStillBeingMade) {
     const std::vector<WallRows::Row> rows = WallRows::sections(model, 2, now).at(0).rows;
     ASSERT_EQ(rows.size(), 2u);
     using Remark = WallRows::Remark;
+    const std::vector<std::string> notes{"Smaller · 64 × 36 on a 1920 × 1080 wall, scaled up",
+                                         "25 fps · the wall asks for 30"}; // from the probe: the library has no size
     const std::vector<WallRows::Entry> entries{
-        {"i1",
-         1,
-         "clip.mp4",
-         {"Smaller · 64 × 36 on a 1920 × 1080 wall, scaled up", "25 fps · the wall asks for 30"},
-         std::nullopt,
-         false,
-         true},
+        {"i1", 1, "clip.mp4", notes, std::nullopt, false, true},
         {"i2", 2, "old.mp4", {}, Remark{"not in this library", Remark::Tone::warning}, true, true},
         {"i3", 3, "phone.mov", {}, Remark{"a file in that browser", Remark::Tone::secondary}, true, false},
     };
