@@ -1,5 +1,7 @@
 #include "app/Desktop/QtDesktop.h"
 
+#include "tests/support/OffscreenLoop.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,7 +17,6 @@ namespace {
 
 class QtDesktopTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
 
     // Runs act on the modal dialog as soon as it is open.
     template <typename Dialog>
@@ -31,10 +32,7 @@ protected:
         QApplication::sendEvent(&widget, &down);
     }
 
-    int argc = 1;
-    char name[8] = "trelk";
-    char* argv[2] = {name, nullptr};
-    QApplication application{argc, argv};
+    OffscreenLoop loop;
     QtDesktop desktop;
 };
 

@@ -4,8 +4,8 @@
 
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Projects/Projects.h"
-#include "tests/support/EventLoop.h"
 #include "tests/support/HTTPClient.h"
+#include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 
@@ -38,7 +38,6 @@ private:
 
 class SheetsTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
 
     void SetUp() override { fs::create_directories(folder / "library"); }
     // The masters these tests drop are no media: the model's own engine fails them at once.
@@ -55,7 +54,7 @@ protected:
         }
         startModel();
         ASSERT_TRUE(model->dropMasters(items));
-        ASSERT_TRUE(EventLoop::runUntil([&] { return model->dropPlan().has_value(); }));
+        ASSERT_TRUE(loop.runUntil([&] { return model->dropPlan().has_value(); }));
     }
 
     template <typename Widget> static Widget& child(QWidget& parent, const QString& text) {
@@ -90,10 +89,7 @@ protected:
         QApplication::sendEvent(list.viewport(), &drop);
     }
 
-    int argc = 1;
-    char name[8] = "trelk";
-    char* argv[2] = {name, nullptr};
-    QApplication application{argc, argv};
+    OffscreenLoop loop;
     TempFolder folder;
     ScriptedDesktop user;
     std::unique_ptr<TrelkModel> model;
@@ -139,7 +135,7 @@ TEST_F(SheetsTest, MakeQueuesTheOneCueInTheOrderShown) {
 
     press(sheet, Qt::Key_Return);
     EXPECT_EQ(model->dropPlan(), std::nullopt);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model->jobs().size() == 3; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->jobs().size() == 3; }));
     std::vector<std::string> queued;
     for (const Job& job : model->jobs()) {
         queued.push_back(job.master.filename().string());
@@ -157,7 +153,7 @@ TEST_F(SheetsTest, TheCleanupSheetMovesNothingWithEveryGroupOffAndCancelsItsPlan
         projects.tie({Library::id("clip two.mp4")}, "p1");
     }
     startModel();
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model->assets().size() == 2; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->assets().size() == 2; }));
     model->openCleanup();
     CleanupSheet sheet(*model);
     sheet.show();

@@ -3,9 +3,9 @@
 #include "app/TrelkModel.h"
 #include "app/UpdateChecker.h"
 #include "tests/support/CannedServer.h"
-#include "tests/support/EventLoop.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
+#include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 
@@ -21,7 +21,6 @@ namespace {
 
 class TrayMenuTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
 
     // The menu as lines: "text" when enabled, "(text)" when not, "—" for a separator.
     std::vector<std::string> lines() {
@@ -46,10 +45,7 @@ protected:
         return nullptr;
     }
 
-    int argc = 1;
-    char name[8] = "trelk";
-    char* argv[2] = {name, nullptr};
-    QApplication application{argc, argv};
+    OffscreenLoop loop;
     TempFolder folder;
     ScriptedDesktop user;
     HeldEngine engine;
@@ -77,7 +73,7 @@ TEST_F(TrayMenuTest, TheMenuShowsTheStateJobsAndCommands) {
     for (const char* name : {"show.mov", "next.mov", "gone.mov", "bad.mov"}) writeFile(folder / "masters" / name, "x");
     for (const char* name : {"bad.mov", "show.mov", "next.mov", "gone.mov"})
         model.addFiles({folder / "masters" / name}, "w", "p", false);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model.jobs().size() == 4; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 4; }));
     model.cancel(model.jobs()[3].id);
     const std::vector<std::string> jobs{"Retry · bad.mov · unreadable", "Cancel · show.mov · making 42%",
                                         "Cancel · next.mov · waiting", "Retry · gone.mov · cancelled"};
@@ -85,7 +81,7 @@ TEST_F(TrayMenuTest, TheMenuShowsTheStateJobsAndCommands) {
         const std::vector<std::string> now = lines();
         return std::vector(now.begin() + 4, now.begin() + 8);
     };
-    ASSERT_TRUE(EventLoop::runUntil([&] { return jobLines() == jobs; })) << testing::PrintToString(lines());
+    ASSERT_TRUE(loop.runUntil([&] { return jobLines() == jobs; })) << testing::PrintToString(lines());
     EXPECT_EQ(lines()[3], "—");
     EXPECT_EQ(lines()[8], "—");
 
@@ -93,12 +89,12 @@ TEST_F(TrayMenuTest, TheMenuShowsTheStateJobsAndCommands) {
     item("Cancel · show.mov · making 42%")->trigger();
     const std::vector<std::string> after{"Retry · bad.mov · unreadable", "Retry · show.mov · cancelled",
                                          "Cancel · next.mov · making 42%", "Cancel · gone.mov · waiting"};
-    ASSERT_TRUE(EventLoop::runUntil([&] { return jobLines() == after; })) << testing::PrintToString(lines());
+    ASSERT_TRUE(loop.runUntil([&] { return jobLines() == after; })) << testing::PrintToString(lines());
 }
 
 TEST_F(TrayMenuTest, CommandsReachTheModelAndTheDesktop) {
     start(CannedServer::feed("99.0"));
-    ASSERT_TRUE(EventLoop::runUntil([&] {
+    ASSERT_TRUE(loop.runUntil([&] {
         const std::vector<std::string> now = lines();
         return std::ranges::find(now, "Download 99.0.0…") + 1 == std::ranges::find(now, "Check for updates…");
     })) << testing::PrintToString(lines());
@@ -106,9 +102,9 @@ TEST_F(TrayMenuTest, CommandsReachTheModelAndTheDesktop) {
     EXPECT_EQ(user.opened, std::vector<std::string>{"https://vorlane.app/trelk.deb"});
     user.opened.clear();
 
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model.port().has_value(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
     ASSERT_EQ(askServer(*model.port(), "POST /trelk/pair HTTP/1.1\r\nOrigin: http://localhost:5173\r\n\r\n").status, 200);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return item("Forget paired browsers")->isEnabled(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return item("Forget paired browsers")->isEnabled(); }));
     item("Forget paired browsers")->trigger();
     EXPECT_EQ(model.paired(), 0);
     EXPECT_EQ(lines()[8], "(Forget paired browsers)");

@@ -5,7 +5,8 @@
 #include <functional>
 
 // The Qt application of a test, and its event loop run until something holds.
-class EventLoop {
+template <typename Application>
+class BasicEventLoop {
 public:
     // False after ten seconds without it.
     static bool runUntil(const std::function<bool()>& done) {
@@ -22,5 +23,7 @@ private:
     int argc = 1;
     char name[8] = "trelk";
     char* argv[2] = {name, nullptr};
-    QCoreApplication application{argc, argv};
+    Application application{argc, argv};
 };
+
+using EventLoop = BasicEventLoop<QCoreApplication>;
