@@ -29,9 +29,12 @@ until_ok() {
   return 1
 }
 
-export DISPLAY=:$((90 + RANDOM % 100))
-Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp &
+# Xvfb picks a free display itself and names it when it is ready; without -noreset it resets
+# whenever its last client leaves, and a client connecting then is refused.
+Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$work/display" &
 pids+=($!)
+until_ok test -s "$work/display"
+export DISPLAY=:$(<"$work/display")
 until_ok xdotool getmouselocation
 trayer --edge top --align right --widthtype request --height 32 --transparent false --tint 0x303030 &
 pids+=($!)
