@@ -112,6 +112,11 @@ public:
     void moveToTrash(const std::vector<Asset>& assets);
     void tie(const std::vector<std::string>& assets, const std::string& project);
     void untie(const std::set<std::string>& assets, const std::string& project);
+    // A wall list's item moves by offset places, or leaves the list.
+    void moveItem(const std::string& item, int64_t offset, const std::string& project);
+    void removeItem(const std::string& item, const std::string& project);
+    // The project, its list and its ties go; its kept files stay in the library.
+    void forget(const std::string& project);
     bool anyStopped() const;
     std::optional<Asset> asset(const std::optional<std::string>& id) const;
     void openCleanup();

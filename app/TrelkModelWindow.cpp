@@ -114,6 +114,18 @@ void TrelkModel::untie(const std::set<std::string>& assets, const std::string& p
     projectStore.untie(assets, project);
 }
 
+void TrelkModel::moveItem(const std::string& item, int64_t offset, const std::string& project) {
+    projectStore.move(item, offset, project);
+}
+
+void TrelkModel::removeItem(const std::string& item, const std::string& project) {
+    projectStore.remove(item, project);
+}
+
+void TrelkModel::forget(const std::string& project) {
+    projectStore.forget(project);
+}
+
 void TrelkModel::dismiss(const std::vector<JobGroup>& groups) {
     std::set<std::string> ids;
     for (const JobGroup& group : groups)
