@@ -1,7 +1,21 @@
 #include "app/Desktop/Confirmation.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
+
+void shapeAlert(QMessageBox& box, const std::string& message, const std::string& informative) {
+    constexpr int width = 380;
+    box.setWindowTitle("vorlane Trelk");
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(message));
+    box.setInformativeText(QString::fromStdString(informative));
+    // The box itself sizes to its shortest.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
 
 QMessageBox& confirm(QWidget& window, const std::string& title, const std::string& message, const QString& action,
                      std::function<void()> act) {
@@ -9,9 +23,7 @@ QMessageBox& confirm(QWidget& window, const std::string& title, const std::strin
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(QString::fromStdString(title));
-    box->setInformativeText(QString::fromStdString(message));
+    shapeAlert(*box, title, message);
     QPushButton* go = box->addButton(action, QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(go);

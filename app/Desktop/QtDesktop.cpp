@@ -1,5 +1,7 @@
 #include "app/Desktop/QtDesktop.h"
 
+#include "app/Desktop/Confirmation.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -7,10 +9,8 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpacerItem>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* title = "vorlane Trelk";
-constexpr int alertWidth = 380;
 
 QUrl addressURL(const std::string& address) {
     if (address.starts_with("https://")) return QUrl(QString::fromStdString(address));
@@ -53,14 +52,7 @@ void QtDesktop::activate() {
 // the last the answer to Escape or to closing the box.
 std::optional<size_t> QtDesktop::alert(const Alert& alert) {
     QMessageBox box;
-    box.setWindowTitle(title);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(QString::fromStdString(alert.message));
-    box.setInformativeText(QString::fromStdString(alert.informative));
-    // Wide enough for a line such as the pairing code's: the box itself sizes to its shortest.
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(alertWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0,
-                      1, grid->columnCount());
+    shapeAlert(box, alert.message, alert.informative);
     std::vector<QAbstractButton*> buttons;
     for (const std::string& text : alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons)
         buttons.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));
