@@ -187,7 +187,9 @@ void draw(QPainter& painter, Symbol symbol, const QColor& colour) {
     }
 }
 
-QIcon drawn(Symbol symbol, const QColor& colour) {
+} // namespace
+
+QIcon Icons::drawn(Symbol symbol, const QColor& colour) {
     QIcon icon;
     for (int scale : {1, 2, 3}) {
         QPixmap canvas(side * scale, side * scale);
@@ -201,8 +203,6 @@ QIcon drawn(Symbol symbol, const QColor& colour) {
     }
     return icon;
 }
-
-} // namespace
 
 QIcon Icons::icon(Symbol symbol, const QColor& colour) {
     QIcon themed = QIcon::fromTheme(themeName(symbol));

@@ -25,5 +25,7 @@ enum class Symbol {
 };
 
 QIcon icon(Symbol symbol, const QColor& colour);
+// Always drawn here, for where the colour itself tells something.
+QIcon drawn(Symbol symbol, const QColor& colour);
 
 } // namespace Icons

@@ -120,7 +120,7 @@ private:
                                                                room.width() - iconSide - 4);
         const int width = iconSide + 4 + painter.fontMetrics().horizontalAdvance(label);
         const QPoint start(room.center().x() - width / 2, room.center().y() - iconSide / 2);
-        painter.drawPixmap(start, Icons::icon(symbol, ink).pixmap(iconSide));
+        painter.drawPixmap(start, Icons::drawn(symbol, ink).pixmap(iconSide)); // the theme's would not be white
         painter.drawText(QRect(start.x() + iconSide + 4, room.top(), width, room.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, label);
     }
@@ -182,18 +182,22 @@ QWidget* WallRow::entryLine(const WallRows::Entry& entry) {
     line->addLayout(texts, 1);
 
     const QColor ink = palette().color(QPalette::WindowText);
-    const auto button = [&](const char* name, Symbol symbol, bool enabled, std::function<void()> act) {
+    // Icons only, so their tooltips name them, for the pointer and for screen readers.
+    const auto button = [&](const char* name, const char* tip, Symbol symbol, bool enabled,
+                            std::function<void()> act) {
         QToolButton* pressed = borderless({});
         pressed->setObjectName(name);
+        pressed->setToolTip(tip);
+        pressed->setAccessibleName(tip);
         pressed->setIcon(Icons::icon(symbol, ink));
         pressed->setEnabled(enabled);
         connect(pressed, &QToolButton::clicked, this, std::move(act));
         line->addWidget(pressed, 0, Qt::AlignTop);
     };
     const std::string item = entry.id;
-    button("up", Symbol::up, entry.canMoveUp, [this, item] { model.moveItem(item, -1, project); });
-    button("down", Symbol::down, entry.canMoveDown, [this, item] { model.moveItem(item, 1, project); });
-    button("remove", Symbol::removeItem, true, [this, item] { model.removeItem(item, project); });
+    button("up", "Move up", Symbol::up, entry.canMoveUp, [this, item] { model.moveItem(item, -1, project); });
+    button("down", "Move down", Symbol::down, entry.canMoveDown, [this, item] { model.moveItem(item, 1, project); });
+    button("remove", "Remove from this wall", Symbol::removeItem, true, [this, item] { model.removeItem(item, project); });
     return entryWidget;
 }
 
