@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 
 namespace fs = std::filesystem;
@@ -160,6 +161,18 @@ TEST_F(LibraryPaneTest, TheProjectsMenuTiesAndUntiesTheSelectionWhichSurvivesARe
     EXPECT_EQ(untie.text(), "✓ Show");
     untie.trigger();
     ASSERT_TRUE(loop.runUntil([&] { return model->projects()[0].files().size() == 1; })) << "only the one played";
+
+    const QRect last = list().visualRect(list().model()->index(3, 0));
+    const QPoint trash(last.right() - 18, last.center().y());
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent click(type, trash, list().viewport()->mapToGlobal(trash), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(list().viewport(), &click);
+    }
+    const QMessageBox* asked = pane->findChild<QMessageBox*>();
+    ASSERT_NE(asked, nullptr);
+    EXPECT_EQ(asked->text(), "Move d.mp4 to the Trash?");
+    EXPECT_EQ(selectedNames(), (std::vector<std::string>{"b.mp4", "c.mp4"})) << "the button is no click on the row";
 }
 
 TEST(TimeLeft, SpeaksOnlyOnceAGroupHasMadeEnoughAndForgetsThoseGone) {
