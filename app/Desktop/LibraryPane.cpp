@@ -144,7 +144,6 @@ void LibraryPane::buildList() {
     list->setLayoutMode(QListView::Batched); // a long library lays out without holding up the window
     list->setDragDropMode(QAbstractItemView::DragOnly);
     list->setDefaultDropAction(Qt::CopyAction);
-    list->setMouseTracking(true);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QListView::customContextMenuRequested, this, &LibraryPane::showMenu);
     connect(&delegate, &LibraryDelegate::clicked, this, &LibraryPane::pressed);
