@@ -24,6 +24,7 @@ constexpr int gap = 6;
 constexpr int iconSide = 16;
 constexpr int buttonSide = 20;
 constexpr int partGap = 2;
+constexpr int buttonGap = 2;
 const QColor orange(0xE6, 0x7E, 0x22);
 
 QFont captionFont(const QFont& base, bool monospaced = false) {
@@ -114,9 +115,14 @@ std::vector<LibraryDelegate::Placed> LibraryDelegate::buttons(const QStyleOption
     for (auto button = shown.rbegin(); button != shown.rend(); ++button) {
         right -= buttonSide;
         placed.insert(placed.begin(), {*button, QRect(right, middle - buttonSide / 2, buttonSide, buttonSide)});
-        right -= partGap;
+        right -= buttonGap;
     }
     return placed;
+}
+
+int LibraryDelegate::textEnd(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    const std::vector<Placed> placed = buttons(option, index);
+    return (placed.empty() ? option.rect.right() - sideRoom : placed.front().rect.left() - gap) + 1;
 }
 
 void LibraryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -138,9 +144,8 @@ void LibraryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
 void LibraryDelegate::paintJob(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
                                const Tones& tones) const {
-    const std::vector<Placed> placed = buttons(option, index);
     const int left = option.rect.left() + sideRoom;
-    const int end = (placed.empty() ? option.rect.right() - sideRoom : placed.front().rect.left() - gap) + 1;
+    const int end = textEnd(option, index);
     const QRect line(left, option.rect.top() + endRoom, end - left, lineHeight(option.font));
     if (const auto symbol = symbolOf(RowIcon(index.data(LibraryListModel::IconRole).toInt())))
         paintIcon(painter, QRect(left, line.center().y() - iconSide / 2 + 1, iconSide, iconSide), *symbol, tones.secondary);
@@ -171,9 +176,8 @@ void LibraryDelegate::paintJob(QPainter& painter, const QStyleOptionViewItem& op
 
 void LibraryDelegate::paintAsset(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
                                  const Tones& tones) const {
-    const std::vector<Placed> placed = buttons(option, index);
     const int left = option.rect.left() + sideRoom;
-    const int end = (placed.empty() ? option.rect.right() - sideRoom : placed.front().rect.left() - gap) + 1;
+    const int end = textEnd(option, index);
     const RowIcon icon = RowIcon(index.data(LibraryListModel::IconRole).toInt());
     if (const auto symbol = symbolOf(icon))
         paintIcon(painter, QRect(left, option.rect.center().y() - iconSide / 2 + 1, iconSide, iconSide), *symbol,

@@ -32,6 +32,8 @@ private:
     };
     struct Tones;
     static std::vector<Placed> buttons(const QStyleOptionViewItem& option, const QModelIndex& index);
+    // Where the row's texts end: before its buttons.
+    static int textEnd(const QStyleOptionViewItem& option, const QModelIndex& index);
     void paintJob(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
                   const Tones& tones) const;
     void paintAsset(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
