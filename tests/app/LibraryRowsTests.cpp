@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QMimeData>
+
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 
@@ -124,6 +126,10 @@ TEST_F(LibraryRowsTest, AJobThatChangesRedrawsItsOwnRowOnly) {
     EXPECT_EQ(resets, 0);
     EXPECT_EQ(changed, std::vector<int>{0});
     EXPECT_TRUE(list.data(list.index(0), LibraryListModel::StoppedRole).toBool());
+    std::unique_ptr<QMimeData> dragged(list.mimeData({list.index(3), list.index(0), list.index(1)}));
+    EXPECT_EQ(dragged->text().toStdString(), model->assets()[0].id + "\n" + model->assets()[2].id)
+        << "assets only, in the order shown";
+    EXPECT_FALSE(list.flags(list.index(0)) & Qt::ItemIsDragEnabled);
     list.update(LibraryRows::of(*model, "b.mp4"), model->probed());
     EXPECT_EQ(resets, 1) << "other rows: the list is built again";
 }

@@ -1,0 +1,72 @@
+#pragma once
+#include "app/Desktop/LibraryDelegate.h"
+#include "app/LibraryListModel.h"
+#include "app/LibraryRows.h"
+
+#include <QWidget>
+
+#include <set>
+#include <string>
+#include <vector>
+
+class Desktop;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QToolButton;
+class TrelkModel;
+
+// The library half of the manager window: its header, the project shown, the search, and the
+// list of job rows and asset rows, which takes masters dropped on it. Drawn from the model's
+// published fields whenever the window calls refresh.
+class LibraryPane : public QWidget {
+    Q_OBJECT
+public:
+    LibraryPane(TrelkModel& model, Desktop& desktop, QWidget* parent = nullptr);
+
+    void refresh();
+    // The selected shown assets, in shown order.
+    std::vector<Asset> selectedAssets() const;
+    void focusSearch();
+
+signals:
+    void selectionChanged();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWidget& header();
+    QWidget& projectLine();
+    QWidget& searchLine();
+    void buildList();
+    void refreshProjects();
+    std::set<std::string> selectedTags() const;
+    void select(const std::set<std::string>& tags);
+    void pressed(const QModelIndex& index, LibraryDelegate::Button button);
+    void deleteSelection();
+    void confirmTrash(const std::vector<Asset>& assets);
+    void showMenu(const QPoint& at);
+    void addProjects(QMenu& menu, const std::vector<Asset>& targets);
+    void setOver(bool over);
+
+    TrelkModel& model;
+    Desktop& desktop;
+    LibraryRows rows;
+    LibraryListModel listModel;
+    LibraryDelegate delegate;
+    std::set<std::string> keptSelection; // across a reset of the list
+    QToolButton* clearFailed = nullptr;
+    QLabel* summary = nullptr;
+    QWidget* projectRow = nullptr;
+    QComboBox* projects = nullptr;
+    QLineEdit* search = nullptr;
+    QListView* list = nullptr;
+    QLabel* empty = nullptr;
+    QWidget* outline = nullptr;
+};
