@@ -1,5 +1,6 @@
 #include "app/Desktop/TrayApp.h"
 
+#include "app/Desktop/ManagerWindow.h"
 #include "app/Desktop/MenuIcon.h"
 #include "app/Desktop/Notifications.h"
 #include "app/Desktop/QtDesktop.h"
@@ -11,11 +12,14 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QMenu>
 #include <QPalette>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -28,6 +32,23 @@ bool set(const char* variable) {
 QIcon trayIcon() {
     return MenuIcon::make(QApplication::palette().color(QPalette::WindowText));
 }
+
+// Calls back when the desktop's colours change, as from a light theme to a dark one.
+class PaletteWatch : public QObject {
+public:
+    explicit PaletteWatch(std::function<void()> changed) : changed(std::move(changed)) {
+        QApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == QApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) changed();
+        return false;
+    }
+
+private:
+    std::function<void()> changed;
+};
 
 } // namespace
 
@@ -42,14 +63,20 @@ int runAlone(QApplication& application, SingleInstance& instance) {
     QuitSignals quitSignals;
     quitSignals.quitEventLoop(application);
 
+    QApplication::setWindowIcon(QIcon::fromTheme("vorlane-trelk", trayIcon()));
     QtDesktop desktop;
     TrelkModel model(desktop);
     UpdateChecker updates(desktop);
     Notifications notifications;
     notifications.follow(model);
-    const auto openManager = [] {}; // the manager window comes with its own change
+    // Without a tray the window is the way in: it opens at launch and carries the menu.
+    const bool trayThere = QSystemTrayIcon::isSystemTrayAvailable();
+    QPointer<ManagerWindow> window;
+    QMenu* windowMenu = nullptr;
+    const auto openManager = [&] { ManagerWindow::open(window, model, desktop, windowMenu); };
     QObject::connect(&instance, &SingleInstance::openAsked, openManager);
     TrayMenu menu(model, updates, desktop, openManager);
+    if (!trayThere) windowMenu = &menu.menu();
 
     QSystemTrayIcon tray(trayIcon());
     tray.setToolTip("vorlane Trelk");
@@ -58,10 +85,15 @@ int runAlone(QApplication& application, SingleInstance& instance) {
     QObject::connect(&tray, &QSystemTrayIcon::activated, [&](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) menu.menu().popup(QCursor::pos());
     });
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        std::fputs("vorlane Trelk: this desktop shows no tray; the service runs without its menu\n", stderr);
-    tray.show();
-    return application.exec();
+    PaletteWatch colours([&] { tray.setIcon(trayIcon()); });
+    tray.show(); // a tray that comes later, once the panel has started, still gets the icon
+    if (!trayThere) {
+        std::fputs("vorlane Trelk: this desktop shows no tray; its menu is in the window\n", stderr);
+        openManager();
+    }
+    const int status = application.exec();
+    delete window; // before the model it shows
+    return status;
 }
 
 } // namespace

@@ -1,9 +1,11 @@
-// The main thread's share of a library list refresh on 11,100 assets and 30 jobs: the rows of a
-// project and a search, and a view's list model told what changed.
+// The window over 11,100 assets and 30 jobs: opening it, and the main thread's share of a
+// refresh (the rows of a project and a search, and a view's list model told what changed).
+#include "app/Desktop/LibraryPane.h"
+#include "app/Desktop/ManagerWindow.h"
 #include "app/LibraryListModel.h"
 #include "app/TrelkModel.h"
 #include "bench/LibraryFill.h"
-#include "tests/support/EventLoop.h"
+#include "tests/support/OffscreenLoop.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/ScriptedDesktop.h"
@@ -11,29 +13,35 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QListView>
+
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int jobs = 30;
 
+ScriptedDesktop& desktop() {
+    static ScriptedDesktop user;
+    return user;
+}
+
 // One model over the filled library with its jobs queued, the first of them making.
 TrelkModel& model() {
-    static EventLoop loop;
+    static OffscreenLoop loop;
     static TempFolder folder;
-    static ScriptedDesktop user;
     static HeldEngine engine;
     static TrelkModel* made = [] {
         LibraryFill::fill(folder / "library");
         fs::create_directories(folder / "masters");
-        auto* model = new TrelkModel(user, {folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
+        auto* model = new TrelkModel(desktop(), {folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
         std::vector<fs::path> masters;
         for (int i = 0; i < jobs; ++i) {
             masters.push_back(folder / "masters" / ("master " + std::to_string(i) + ".mov"));
             writeFile(masters.back(), "x");
         }
         model->addFiles(masters, "w", "p", false);
-        EventLoop::runUntil([&] {
+        OffscreenLoop::runUntil([&] {
             return model->assets().size() == LibraryFill::assets && model->jobs().size() == jobs &&
                    model->jobs().front().is<Job::Making>();
         });
@@ -67,8 +75,33 @@ void refresh(benchmark::State& state) {
     state.counters["rowsTold"] = double(changed) / double(state.iterations());
 }
 
+// Made, shown and drawn once, as it opens from the menu.
+void openWindow(benchmark::State& state) {
+    TrelkModel& trelk = model();
+    for (auto _ : state) {
+        ManagerWindow window(trelk, desktop());
+        window.show();
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(window.grab());
+    }
+}
+
+// A refresh of the pane that finds what it shows unchanged: the cost of every redraw while jobs
+// make, and never a rebuilt list.
+void refreshPane(benchmark::State& state) {
+    TrelkModel& trelk = model();
+    LibraryPane pane(trelk, desktop());
+    pane.refresh();
+    int resets = 0;
+    QObject::connect(pane.findChild<QListView*>()->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    for (auto _ : state) pane.refresh();
+    state.counters["resets"] = resets;
+}
+
 } // namespace
 
+BENCHMARK(openWindow)->Name("openWindow")->Unit(benchmark::kMillisecond);
+BENCHMARK(refreshPane)->Name("refreshPane")->Unit(benchmark::kMillisecond);
 BENCHMARK(rows)->Name("rows")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(refresh)->Name("refreshOneJob")->Unit(benchmark::kMillisecond);
 
