@@ -240,20 +240,39 @@ void LibraryPane::confirmTrash(const std::vector<Asset>& assets) {
             [&model = model, assets] { model.moveToTrash(assets); });
 }
 
-// An asset row's menu acts on the selection when the row is in it, else on the row alone.
+// An asset row's menu acts on the selection when the row is in it, else on the row alone. A job
+// row's menu holds its buttons, so that the menu key reaches them too.
 void LibraryPane::showMenu(const QPoint& at) {
     const QModelIndex index = list->indexAt(at);
     if (!index.isValid()) return;
-    const auto* asset = std::get_if<Asset>(&listModel.row(index.row()).item);
-    if (!asset) return;
-    const std::vector<Asset> targets =
-        list->selectionModel()->isSelected(index) ? selectedAssets() : std::vector<Asset>{*asset};
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction("Reveal in Finder", this, [this, file = asset->folder / asset->file] { desktop.reveal({file}); });
-    if (!model.projects().empty()) addProjects(*menu->addMenu("Projects"), targets);
-    menu->addAction("Move to Trash…", this, [this, alone = *asset] { confirmTrash({alone}); });
+    if (const auto* asset = std::get_if<Asset>(&listModel.row(index.row()).item)) {
+        const std::vector<Asset> targets =
+            list->selectionModel()->isSelected(index) ? selectedAssets() : std::vector<Asset>{*asset};
+        menu->addAction("Reveal in Finder", this, [this, file = asset->folder / asset->file] { desktop.reveal({file}); });
+        if (!model.projects().empty()) addProjects(*menu->addMenu("Projects"), targets);
+        menu->addAction("Move to Trash…", this, [this, alone = *asset] { confirmTrash({alone}); });
+    } else {
+        addJobButtons(*menu, index);
+    }
+    if (menu->isEmpty()) return menu->deleteLater();
     menu->popup(list->viewport()->mapToGlobal(at));
+}
+
+void LibraryPane::addJobButtons(QMenu& menu, const QPersistentModelIndex& index) {
+    using Button = LibraryDelegate::Button;
+    const JobGroup& group = std::get<JobGroup>(listModel.row(index.row()).item);
+    const auto add = [&](const char* title, Button button) {
+        menu.addAction(title, this, [this, index, button] {
+            if (index.isValid()) pressed(index, button);
+        });
+    };
+    if (group.active()) add("Stop", Button::stop);
+    if (group.stopped()) {
+        add("Try again", Button::tryAgain);
+        add("Remove", Button::remove);
+    }
 }
 
 void LibraryPane::addProjects(QMenu& menu, const std::vector<Asset>& targets) {

@@ -53,6 +53,7 @@ private:
     void confirmTrash(const std::vector<Asset>& assets);
     void showMenu(const QPoint& at);
     void addProjects(QMenu& menu, const std::vector<Asset>& targets);
+    void addJobButtons(QMenu& menu, const QPersistentModelIndex& index);
     void setOver(bool over);
 
     TrelkModel& model;

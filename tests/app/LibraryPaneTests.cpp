@@ -62,12 +62,21 @@ protected:
         for (const Asset& asset : pane->selectedAssets()) names.push_back(asset.name);
         return names;
     }
-    // The entry of the "Projects" menu of the row at row, chosen.
-    QAction& projectEntry(int row) {
+    // The context menu of the row at row; it goes once the test is back in the event loop.
+    QMenu& menuOf(int row) {
         emit list().customContextMenuRequested(list().visualRect(list().model()->index(row, 0)).center());
         QMenu* menu = pane->findChildren<QMenu*>(Qt::FindDirectChildrenOnly).constLast();
         menu->deleteLater();
-        for (QAction* action : menu->actions())
+        return *menu;
+    }
+    QStringList menuTexts(int row) {
+        QStringList texts;
+        for (QAction* action : menuOf(row).actions()) texts << action->text();
+        return texts;
+    }
+    // The entry of the "Projects" menu of the row at row, chosen.
+    QAction& projectEntry(int row) {
+        for (QAction* action : menuOf(row).actions())
             if (action->text() == "Projects") return *action->menu()->actions().at(0);
         throw std::runtime_error("no Projects menu");
     }
@@ -118,6 +127,8 @@ TEST_F(LibraryPaneTest, DeleteStopsTheSetRemovesTheFailedRowAndMovesTheAssetsOnc
     ASSERT_TRUE(loop.runUntil([&] { return model->anyStopped() && model->jobs()[1].is<Job::Making>(); }));
     pane->refresh();
     ASSERT_EQ(list().model()->rowCount(), 6); // three job rows, three assets
+    EXPECT_EQ(menuTexts(0), (QStringList{"Try again", "Remove"})) << "the menu key reaches a job row's buttons";
+    EXPECT_EQ(menuTexts(1), QStringList{"Stop"});
     selectRows({0, 1, 3, 4});
     const fs::path build = fs::path(QCoreApplication::applicationDirPath().toStdString()).parent_path();
     EXPECT_TRUE(pane->grab().save(QString::fromStdString((build / "library-pane.png").string())));
