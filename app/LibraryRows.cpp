@@ -68,13 +68,20 @@ std::vector<Asset> LibraryRows::selected(const std::set<std::string>& selection)
     return found;
 }
 
+// A probe that found no rate says 0.
+std::optional<double> LibraryRows::rate(const Asset& asset, const std::optional<MasterInfo>& info) {
+    if (asset.fps) return asset.fps;
+    if (info && info->fps > 0) return info->fps;
+    return std::nullopt;
+}
+
 std::string LibraryRows::detail(const Asset& asset, const std::optional<MasterInfo>& info) {
     std::vector<std::string> parts;
     if (std::string text = shape(asset, info); !text.empty()) parts.push_back(std::move(text));
     const bool moving = !asset.still.has_value();
     if (info && moving && !info->codec.empty()) parts.push_back(Details::codec(info->codec));
-    const std::optional<double> rate = asset.fps ? asset.fps : info ? std::optional(info->fps) : std::nullopt;
-    if (rate && moving) parts.push_back(Fit::fpsLabel(*rate) + " fps");
+    if (const std::optional<double> shownRate = rate(asset, info); shownRate && moving)
+        parts.push_back(Fit::fpsLabel(*shownRate) + " fps");
     if (info && moving && info->duration > 0) parts.push_back(Details::clock(info->duration));
     parts.push_back(Text::byteCount(asset.bytes));
     parts.push_back(Text::monthDay(asset.modified));

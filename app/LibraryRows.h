@@ -38,6 +38,8 @@ struct LibraryRows {
     // The shown assets whose rows are selected.
     std::vector<Asset> selected(const std::set<std::string>& selection) const;
 
+    // The asset's frame rate, else the probed one.
+    static std::optional<double> rate(const Asset& asset, const std::optional<MasterInfo>& info);
     // "Set · 2 parts · 1920×1080 + 1920×1080 · 25 fps · 1.2 MB · Mar 4"
     static std::string detail(const Asset& asset, const std::optional<MasterInfo>& info);
     // The labelled facts, a line each.

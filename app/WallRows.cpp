@@ -1,5 +1,7 @@
 #include "app/WallRows.h"
 
+#include "app/LibraryRows.h"
+
 #include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Projects/Fit.h"
 
@@ -42,9 +44,7 @@ std::vector<std::string> fitNotes(const TrelkModel& model, const std::optional<A
     const auto probed = model.probed().find(asset->id);
     const MasterInfo* info = probed == model.probed().end() ? nullptr : &probed->second;
     const MediaKinds::Size size = sizeOf(*asset, info);
-    std::optional<double> rate = asset->fps;
-    if (!rate && info) rate = info->fps;
-    return Fit::notes(size.w, size.h, rate, wall);
+    return Fit::notes(size.w, size.h, LibraryRows::rate(*asset, info ? std::optional(*info) : std::nullopt), wall);
 }
 
 std::optional<Remark> remark(const ListItem& item, const std::optional<Asset>& asset) {

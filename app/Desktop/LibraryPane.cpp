@@ -80,14 +80,21 @@ LibraryPane::LibraryPane(TrelkModel& model, Desktop& desktop, QWidget* parent)
     refresh();
 }
 
+// The summary stands under the title: at the pane's usual width one line cannot hold the title,
+// both buttons and the summary.
 QWidget& LibraryPane::header() {
     auto* line = new QWidget;
     auto* row = new QHBoxLayout(line);
     row->setContentsMargins(10, 10, 10, 10);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
     auto* title = new QLabel("Library");
     SheetLook::headline(*title);
-    row->addWidget(title);
-    row->addStretch();
+    titles->addWidget(title);
+    summary = new SheetLook::OneLine({});
+    SheetLook::caption(*summary);
+    titles->addWidget(summary);
+    row->addLayout(titles, 1);
     clearFailed = &headerButton(Icons::Symbol::clearFailed, "Clear failed", "Remove every failed or stopped row");
     connect(clearFailed, &QToolButton::clicked, this, [this] { model.clearFailed(); });
     row->addWidget(clearFailed);
@@ -95,10 +102,6 @@ QWidget& LibraryPane::header() {
         headerButton(Icons::Symbol::cleanUp, "Clean up…", "What the library holds that could go, with sizes");
     connect(&cleanUp, &QToolButton::clicked, this, [this] { model.openCleanup(); });
     row->addWidget(&cleanUp);
-    summary = new SheetLook::OneLine({}); // gives way to the buttons in a narrow pane
-    SheetLook::caption(*summary);
-    summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    row->addWidget(summary);
     return *line;
 }
 

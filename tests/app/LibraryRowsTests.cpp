@@ -157,6 +157,9 @@ TEST(LibraryRowsTexts, TheDetailOfEachKindOfAsset) {
     EXPECT_EQ(LibraryRows::detail(still, probed), "Still · 640 × 480 · 1 KB · Mar 4") << "a still has no rate";
     EXPECT_EQ(LibraryRows::detail(asset("clip", 1000), probed), "1280 × 720 · H.264 · 29.97 fps · 1:05 · 1 KB · Mar 4");
     EXPECT_NE(LibraryRows::help(asset("clip", 1000), probed).find("1:05"), std::string::npos);
+    probed.fps = 0;
+    EXPECT_EQ(LibraryRows::detail(asset("clip", 1000), probed), "1280 × 720 · H.264 · 1:05 · 1 KB · Mar 4")
+        << "a probe that found no rate names none";
 }
 
 } // namespace
