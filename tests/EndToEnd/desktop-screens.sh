@@ -24,9 +24,9 @@ for tool in Xvfb trayer xdotool import curl ffmpeg jq; do
   command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
 done
 
-# Waits up to ten seconds for a command to succeed.
+# Waits up to thirty seconds for a command to succeed: a loaded machine makes slowly.
 until_ok() {
-  for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  for _ in $(seq 300); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
   echo "never: $*" >&2
   return 1
 }
