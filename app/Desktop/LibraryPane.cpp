@@ -253,7 +253,9 @@ void LibraryPane::showMenu(const QPoint& at) {
     if (const auto* asset = std::get_if<Asset>(&listModel.row(index.row()).item)) {
         const std::vector<Asset> targets =
             list->selectionModel()->isSelected(index) ? selectedAssets() : std::vector<Asset>{*asset};
-        menu->addAction("Reveal in Finder", this, [this, file = asset->folder / asset->file] { desktop.reveal({file}); });
+        // Named for whichever file manager the desktop has.
+        menu->addAction("Show in File Manager", this,
+                        [this, file = asset->folder / asset->file] { desktop.reveal({file}); });
         if (!model.projects().empty()) addProjects(*menu->addMenu("Projects"), targets);
         menu->addAction("Move to Trash…", this, [this, alone = *asset] { confirmTrash({alone}); });
     } else {
