@@ -9,17 +9,40 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char request[] = "open\n";
 constexpr char answer[] = "ok\n";
 constexpr int patienceMs = 2000;
+constexpr qsizetype longestToken = 512;
+constexpr qint64 longestRequest = longestToken + 8;
+
+bool validToken(const QByteArray& token) {
+    return !token.isEmpty() && token.size() <= longestToken &&
+           std::ranges::all_of(token, [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+// "open", with the activation token the later start was given when there is one.
+QByteArray openRequest(const std::string& activationToken) {
+    const QByteArray token = QByteArray::fromStdString(activationToken);
+    return validToken(token) ? "open " + token + "\n" : "open\n";
+}
+
+// The token of an open request, empty when it has none; none when the line is no such request.
+std::optional<QString> requestedToken(const QByteArray& line) {
+    if (line == "open\n") return QString();
+    if (!line.startsWith("open ") || !line.endsWith('\n')) return std::nullopt;
+    const QByteArray token = line.sliced(5).chopped(1);
+    if (!validToken(token)) return std::nullopt;
+    return QString::fromLatin1(token);
+}
 
 } // namespace
 
@@ -65,11 +88,11 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askToOpen() {
+bool SingleInstance::askToOpen(const std::string& activationToken) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(socketPath.string()));
     if (!socket.waitForConnected(patienceMs)) return false;
-    socket.write(request);
+    socket.write(openRequest(activationToken));
     if (!socket.waitForBytesWritten(patienceMs)) return false;
     while (!socket.canReadLine())
         if (!socket.waitForReadyRead(patienceMs)) return false;
@@ -88,11 +111,12 @@ void SingleInstance::accept() {
         QTimer::singleShot(patienceMs, peer, drop);
         connect(peer, &QLocalSocket::readyRead, this, [this, peer, drop] {
             if (!peer->canReadLine()) {
-                if (peer->bytesAvailable() > qint64(sizeof request)) drop();
+                if (peer->bytesAvailable() > longestRequest) drop();
                 return;
             }
-            if (peer->readLine(sizeof request) != request) return drop();
-            emit openAsked();
+            const std::optional<QString> token = requestedToken(peer->readLine(longestRequest + 1));
+            if (!token) return drop();
+            emit openAsked(*token);
             peer->write(answer);
             peer->disconnectFromServer();
         });

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <filesystem>
+#include <string>
 
 // One service per user: the first start holds a lock file and listens on a local socket beside
 // it; a later start finds the lock taken and asks the running one, over the socket, to open its
@@ -19,12 +20,14 @@ public:
     // True when this process is now the one instance: the lock is held and the socket listens.
     // Throws when the folder cannot hold them (missing and not creatable, or not the user's own).
     bool claim();
-    // Asks the running instance to open its window; false when none answered.
-    bool askToOpen();
+    // Asks the running instance to open its window, handing over the token the desktop gave this
+    // start to bring a window to the front (Wayland's activation); false when none answered.
+    bool askToOpen(const std::string& activationToken = {});
 
 signals:
-    // The running instance was asked to open its window (a later start of the application).
-    void openAsked();
+    // The running instance was asked to open its window (a later start of the application);
+    // the token is empty when that start was given none.
+    void openAsked(const QString& activationToken);
 
 private:
     void privateFolder() const;

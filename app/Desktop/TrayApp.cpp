@@ -74,7 +74,11 @@ int runAlone(QApplication& application, SingleInstance& instance) {
     QPointer<ManagerWindow> window;
     QMenu* windowMenu = nullptr;
     const auto openManager = [&] { ManagerWindow::open(window, model, desktop, windowMenu); };
-    QObject::connect(&instance, &SingleInstance::openAsked, openManager);
+    QObject::connect(&instance, &SingleInstance::openAsked, [&](const QString& activationToken) {
+        // Qt's Wayland platform takes the token from here when it activates the window.
+        if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
+        openManager();
+    });
     TrayMenu menu(model, updates, desktop, openManager);
     if (!trayThere) windowMenu = &menu.menu();
 
@@ -106,7 +110,7 @@ int TrayApp::run(int argc, char** argv) {
         QApplication::setDesktopFileName("vorlane-trelk");
         SingleInstance instance;
         if (instance.claim()) return runAlone(application, instance);
-        if (instance.askToOpen()) return 0;
+        if (instance.askToOpen(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString())) return 0;
         std::fputs("vorlane Trelk is already running\n", stderr);
         return 1;
     } catch (const std::exception& failure) {

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 class SingleInstanceTest : public testing::Test {
 protected:
     // Asked from another thread, as another process would: this one's loop must answer.
-    bool askToOpen(SingleInstance& later) {
-        std::future<bool> asked = std::async(std::launch::async, [&] { return later.askToOpen(); });
+    bool askToOpen(SingleInstance& later, const std::string& activationToken = {}) {
+        std::future<bool> asked = std::async(std::launch::async, [&] { return later.askToOpen(activationToken); });
         EXPECT_TRUE(EventLoop::runUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         return asked.get();
     }
@@ -32,14 +32,16 @@ protected:
 
 TEST_F(SingleInstanceTest, ALaterStartFindsTheFirstAndAsksItToOpen) {
     auto first = std::make_unique<SingleInstance>(folder.path());
-    int opened = 0;
-    QObject::connect(first.get(), &SingleInstance::openAsked, [&] { ++opened; });
+    std::vector<QString> tokens;
+    QObject::connect(first.get(), &SingleInstance::openAsked, [&](const QString& token) { tokens.push_back(token); });
     ASSERT_TRUE(first->claim());
 
     SingleInstance later(folder.path());
     EXPECT_FALSE(later.claim());
     EXPECT_TRUE(askToOpen(later));
-    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(askToOpen(later, "kwin-4712_TIME0")) << "the desktop's activation token goes along";
+    EXPECT_TRUE(askToOpen(later, "two\nlines")) << "a token that cannot be sent is left behind";
+    EXPECT_EQ(tokens, (std::vector<QString>{"", "kwin-4712_TIME0", ""}));
 
     first.reset();
     EXPECT_FALSE(askToOpen(later)) << "nobody answers once the first has gone";
