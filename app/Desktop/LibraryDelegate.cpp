@@ -1,10 +1,10 @@
 #include "app/Desktop/LibraryDelegate.h"
 
+#include "app/Desktop/SheetLook.h"
 #include "app/LibraryListModel.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -25,17 +25,10 @@ constexpr int iconSide = 16;
 constexpr int buttonSide = 20;
 constexpr int partGap = 2;
 constexpr int buttonGap = 2;
-const QColor orange(0xE6, 0x7E, 0x22);
-
-QFont captionFont(const QFont& base, bool monospaced = false) {
-    QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : base;
-    font.setPointSizeF(base.pointSizeF() * 0.85);
-    return font;
-}
 
 // The first line of a row: tall enough for its buttons.
 int lineHeight(const QFont& font) { return std::max(QFontMetrics(font).height(), buttonSide); }
-int captionHeight(const QFont& font) { return QFontMetrics(captionFont(font)).height(); }
+int captionHeight(const QFont& font) { return QFontMetrics(SheetLook::captionFont(font)).height(); }
 
 Kind kindOf(const QModelIndex& index) { return Kind(index.data(LibraryListModel::KindRole).toInt()); }
 
@@ -96,12 +89,12 @@ struct LibraryDelegate::Tones {
         primary = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
         secondary = option.palette.color(QPalette::PlaceholderText);
         accent = option.palette.color(QPalette::Highlight);
-        warning = orange;
+        warning = SheetLook::warning();
         if (!selected) return;
         secondary = primary;
         secondary.setAlphaF(0.75);
         accent = primary;
-        warning = orange.lighter(150);
+        warning = SheetLook::warning().lighter(150);
     }
 };
 
@@ -150,7 +143,7 @@ void LibraryDelegate::paintJob(QPainter& painter, const QStyleOptionViewItem& op
     if (const auto symbol = symbolOf(RowIcon(index.data(LibraryListModel::IconRole).toInt())))
         paintIcon(painter, QRect(left, line.center().y() - iconSide / 2 + 1, iconSide, iconSide), *symbol, tones.secondary);
 
-    const QFont figures = captionFont(option.font, true);
+    const QFont figures = SheetLook::captionFont(option.font, SheetLook::Digits::monospaced);
     const QString status = index.data(LibraryListModel::DetailRole).toString();
     const int textLeft = left + iconSide + gap;
     // A long failure gives way to the title at half the line; the tooltip has it whole.
@@ -162,7 +155,7 @@ void LibraryDelegate::paintJob(QPainter& painter, const QStyleOptionViewItem& op
              tones.primary, index.data(Qt::DisplayRole).toString());
 
     const QStringList parts = index.data(LibraryListModel::PartsRole).toStringList();
-    const QFont caption = captionFont(option.font);
+    const QFont caption = SheetLook::captionFont(option.font);
     QRect partLine(textLeft, line.bottom() + 1, end - textLeft, captionHeight(option.font) + partGap);
     for (qsizetype at = 0; at + 1 < parts.size(); at += 2) {
         const QString& state = parts[at + 1];
@@ -190,7 +183,7 @@ void LibraryDelegate::paintAsset(QPainter& painter, const QStyleOptionViewItem& 
     drawText(painter, name, option.font, tones.primary, index.data(Qt::DisplayRole).toString(), Qt::AlignLeft,
              Qt::ElideMiddle);
     const QRect detail(textLeft, name.bottom() + 1 + partGap, name.width(), captionHeight(option.font));
-    drawText(painter, detail, captionFont(option.font), tones.secondary,
+    drawText(painter, detail, SheetLook::captionFont(option.font), tones.secondary,
              index.data(LibraryListModel::DetailRole).toString());
 }
 

@@ -36,10 +36,16 @@ void SheetLook::headline(QLabel& label) {
     label.setFont(font);
 }
 
+QFont SheetLook::captionFont(const QFont& base, Digits digits) {
+    QFont font = digits == Digits::monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : base;
+    font.setPointSizeF(base.pointSizeF() * 0.85);
+    return font;
+}
+
+QColor SheetLook::warning() { return {230, 126, 34}; }
+
 void SheetLook::caption(QLabel& label, Digits digits, Tone tone) {
-    QFont font = digits == Digits::monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : label.font();
-    font.setPointSizeF(label.font().pointSizeF() * 0.85);
-    label.setFont(font);
+    label.setFont(captionFont(label.font(), digits));
     if (tone == Tone::secondary) secondary(label);
 }
 

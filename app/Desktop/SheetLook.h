@@ -25,6 +25,10 @@ void secondary(QLabel& label);
 enum class Digits { proportional, monospaced };
 enum class Tone { secondary, primary };
 void caption(QLabel& label, Digits digits = Digits::proportional, Tone tone = Tone::secondary);
+// The small type of captions, from the widget's own font.
+QFont captionFont(const QFont& base, Digits digits = Digits::proportional);
+// Orange, for what needs a look: readable on light and dark backgrounds.
+QColor warning();
 
 // A label kept to one line, shortened in the middle where it does not fit: file names.
 class OneLine : public QLabel {

@@ -22,7 +22,6 @@ using Look = WallRow::DragLook;
 
 constexpr int radius = 6;
 constexpr int iconSide = 16;
-const QColor warning(230, 126, 34); // orange, readable on light and dark backgrounds
 
 QColor accent(const QWidget& widget) { return widget.palette().color(QPalette::Highlight); }
 
@@ -109,8 +108,7 @@ private:
         painter.drawRoundedRect(QRectF(area).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
 
         const QColor ink = active ? QColor(Qt::white) : accentColour;
-        QFont font = this->font();
-        font.setPointSizeF(font.pointSizeF() * 0.85);
+        QFont font = SheetLook::captionFont(this->font());
         font.setWeight(QFont::DemiBold);
         painter.setFont(font);
         painter.setPen(ink);
@@ -172,12 +170,12 @@ QWidget* WallRow::entryLine(const WallRows::Entry& entry) {
     texts->setSpacing(1);
     texts->addWidget(new SheetLook::OneLine(SheetLook::text(entry.name)));
     for (const std::string& note : entry.notes) {
-        QLabel* noted = captionLabel(note, warning);
+        QLabel* noted = captionLabel(note, SheetLook::warning());
         noted->setWordWrap(true);
         texts->addWidget(noted);
     }
     if (entry.remark)
-        texts->addWidget(entry.remark->tone == WallRows::Remark::Tone::warning ? captionLabel(entry.remark->text, warning)
+        texts->addWidget(entry.remark->tone == WallRows::Remark::Tone::warning ? captionLabel(entry.remark->text, SheetLook::warning())
                                                                                 : secondaryCaption(entry.remark->text));
     line->addLayout(texts, 1);
 

@@ -103,9 +103,7 @@ QWidget* WallsPane::sectionWidget(const WallRows::Section& section) {
     auto* forget = new QToolButton;
     forget->setAutoRaise(true);
     forget->setText("Forget");
-    QFont small = forget->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    forget->setFont(small);
+    forget->setFont(SheetLook::captionFont(forget->font()));
     connect(forget, &QToolButton::clicked, this, [this, section] { this->forget(section); });
     line->addWidget(name);
     line->addWidget(seen);
