@@ -40,11 +40,23 @@ void LibraryListModel::update(const LibraryRows& rows, const std::map<std::strin
         endResetModel();
         return;
     }
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i] == next[i]) continue;
-        list[i] = std::move(next[i]);
-        emit dataChanged(index(int(i)), index(int(i)));
-    }
+    for (size_t i = 0; i < list.size(); ++i) replace(i, std::move(next[i]));
+}
+
+void LibraryListModel::updateJobs(const LibraryRows& rows, const std::map<std::string, MasterInfo>& probed,
+                                  TimeLeft::Clock::time_point now) {
+    const auto firstAsset = std::ranges::find_if(list, [](const Row& row) { return std::holds_alternative<Asset>(row.item); });
+    const auto jobRows = std::ranges::subrange(list.begin(), firstAsset);
+    const auto tagOf = [](const JobGroup& group) { return LibraryRows::tag(group); };
+    if (!std::ranges::equal(rows.groups, jobRows, {}, tagOf, &Row::tag)) return update(rows, probed, now);
+    timeLeft.see(rows.groups, now);
+    for (size_t i = 0; i < rows.groups.size(); ++i) replace(i, {tagOf(rows.groups[i]), rows.groups[i], std::nullopt});
+}
+
+void LibraryListModel::replace(size_t at, Row next) {
+    if (list[at] == next) return;
+    list[at] = std::move(next);
+    emit dataChanged(index(int(at)), index(int(at)));
 }
 
 int LibraryListModel::rowCount(const QModelIndex& parent) const {

@@ -33,6 +33,10 @@ public:
 
     void update(const LibraryRows& rows, const std::map<std::string, MasterInfo>& probed,
                 TimeLeft::Clock::time_point now = TimeLeft::Clock::now());
+    // The same, for rows whose assets are known to be as they were: only the job rows are
+    // compared, which keeps a job's progress cheap in a long library.
+    void updateJobs(const LibraryRows& rows, const std::map<std::string, MasterInfo>& probed,
+                    TimeLeft::Clock::time_point now = TimeLeft::Clock::now());
     const Row& row(int index) const { return list.at(size_t(index)); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -44,6 +48,8 @@ public:
 private:
     QVariant jobData(const JobGroup& group, int role) const;
     QVariant assetData(const Row& shown, int role) const;
+    // The row at index becomes next; the view hears of it when it differs.
+    void replace(size_t index, Row next);
 
     std::vector<Row> list;
     TimeLeft timeLeft;

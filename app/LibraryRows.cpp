@@ -53,13 +53,22 @@ LibraryRows LibraryRows::of(const TrelkModel& model, std::string_view search) {
     const int64_t bytes = std::accumulate(rows.shown.begin(), rows.shown.end(), int64_t(0),
                                           [](int64_t sum, const Asset& asset) { return sum + asset.bytes; });
     rows.summary = rows.showing ? items(rows.shown.size()) + " · " + Text::byteCount(bytes) : model.librarySummary();
-    if (rows.shown.empty() && rows.groups.empty()) {
-        if (model.assets().empty()) rows.emptyText = "Drop masters here, or into Drop here, or Add masters…";
-        else if (rows.showing && sought.empty())
-            rows.emptyText = "Nothing in " + rows.showing->name + " yet · drop masters here, or right-click a file in All files";
-        else rows.emptyText = "Nothing matches";
-    }
+    rows.sayWhenEmpty(model, sought);
     return rows;
+}
+
+void LibraryRows::refreshJobs(const TrelkModel& model, std::string_view search) {
+    groups = JobGroup::of(model.jobs());
+    sayWhenEmpty(model, Text::trim(search, " \t\r\n"));
+}
+
+void LibraryRows::sayWhenEmpty(const TrelkModel& model, std::string_view sought) {
+    emptyText.reset();
+    if (!shown.empty() || !groups.empty()) return;
+    if (model.assets().empty()) emptyText = "Drop masters here, or into Drop here, or Add masters…";
+    else if (showing && sought.empty())
+        emptyText = "Nothing in " + showing->name + " yet · drop masters here, or right-click a file in All files";
+    else emptyText = "Nothing matches";
 }
 
 std::vector<Asset> LibraryRows::selected(const std::set<std::string>& selection) const {

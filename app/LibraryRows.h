@@ -32,6 +32,8 @@ struct LibraryRows {
     std::optional<std::string> emptyText; // when there is no row at all
 
     static LibraryRows of(const TrelkModel& model, std::string_view search);
+    // The jobs as they are now, for a change of the model that left everything else as it was.
+    void refreshJobs(const TrelkModel& model, std::string_view search);
 
     static std::string tag(const JobGroup& group) { return "g:" + group.id; }
     static std::string tag(const Asset& asset) { return "a:" + asset.id; }
@@ -53,4 +55,7 @@ struct LibraryRows {
     static std::vector<Asset> deleteSelection(TrelkModel& model, const std::set<std::string>& selection);
     static std::string trashTitle(const std::vector<Asset>& assets);
     static std::string trashMessage(const TrelkModel& model, const std::vector<Asset>& assets);
+
+private:
+    void sayWhenEmpty(const TrelkModel& model, std::string_view sought);
 };

@@ -160,7 +160,10 @@ void TrelkModel::publish(const Pass& pass) {
     }
     if (pass.assets) probe();
     resolveAdds();
-    if (different) emit changed();
+    if (different) {
+        ++revision;
+        emit changed();
+    }
     if (std::exchange(passWanted, false)) rescan();
 }
 

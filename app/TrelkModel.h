@@ -77,6 +77,9 @@ public:
     const std::optional<std::vector<CleanupGroup>>& cleanup() const { return cleanupPlan; }
     // What a probe found of the plain videos, by asset id.
     const std::map<std::string, MasterInfo>& probed() const { return probedFacts; }
+    // Counts the changes of all the library list shows but the jobs: the assets and their probed
+    // facts, the kept masters, the projects and the project shown. Job progress leaves it alone.
+    uint64_t libraryRevision() const { return revision; }
 
     // The file types the chooser of masters offers, as extensions.
     static std::vector<std::string> masterKinds();
@@ -178,6 +181,7 @@ private:
     std::optional<std::string> shownProject;
     std::optional<std::vector<CleanupGroup>> cleanupPlan;
     std::map<std::string, MasterInfo> probedFacts;
+    uint64_t revision = 0;
     std::set<std::string> probing; // the probe keys started, never emptied: each file is probed once
     const std::optional<std::filesystem::path> settings;
     WallAdds wallAdds;

@@ -37,6 +37,7 @@ void TrelkModel::startProbe(const Asset& asset) {
         // The pool ends before the model: the model is there, and the call is dropped with it.
         QMetaObject::invokeMethod(this, [this, id, facts = *facts] {
             probedFacts[id] = facts;
+            ++revision;
             emit changed();
         }, Qt::QueuedConnection);
     });

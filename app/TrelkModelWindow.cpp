@@ -33,6 +33,7 @@ void TrelkModel::keepLibraryProject() const {
 void TrelkModel::setLibraryProject(std::optional<std::string> project) {
     if (project == shownProject) return;
     shownProject = std::move(project);
+    ++revision;
     keepLibraryProject();
     emit changed();
 }
@@ -40,6 +41,7 @@ void TrelkModel::setLibraryProject(std::optional<std::string> project) {
 // A project that is gone is no longer shown.
 void TrelkModel::publishProjects(std::vector<Project> list) {
     publishedProjects = std::move(list);
+    ++revision;
     if (shownProject && std::ranges::none_of(publishedProjects, [&](const Project& p) { return p.id == *shownProject; }))
         setLibraryProject(std::nullopt);
 }

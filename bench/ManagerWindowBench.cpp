@@ -86,8 +86,8 @@ void openWindow(benchmark::State& state) {
     }
 }
 
-// A refresh of the pane that finds what it shows unchanged: the cost of every redraw while jobs
-// make, and never a rebuilt list.
+// A refresh of the pane when the library is as it was: the cost of each redraw while jobs make,
+// which compares the job rows only and never rebuilds the list.
 void refreshPane(benchmark::State& state) {
     TrelkModel& trelk = model();
     LibraryPane pane(trelk, desktop());

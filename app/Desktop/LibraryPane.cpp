@@ -161,13 +161,19 @@ void LibraryPane::buildList() {
     list->addAction(remove);
 }
 
+// While only jobs change, as they do all along while making, the asset rows are left as they are.
 void LibraryPane::refresh() {
-    rows = LibraryRows::of(model, search->text().toStdString());
+    const std::string searched = search->text().toStdString();
+    const bool assetsAsBefore = shownFor == std::pair(model.libraryRevision(), searched);
+    if (assetsAsBefore) rows.refreshJobs(model, searched);
+    else rows = LibraryRows::of(model, searched);
+    shownFor = {model.libraryRevision(), searched};
     clearFailed->setVisible(model.anyStopped());
     summary->setText(text(rows.summary));
     summary->setToolTip(summary->text());
     refreshProjects();
-    listModel.update(rows, model.probed());
+    if (assetsAsBefore) listModel.updateJobs(rows, model.probed());
+    else listModel.update(rows, model.probed());
     list->setVisible(!rows.emptyText);
     empty->setVisible(rows.emptyText.has_value());
     empty->setText(text(rows.emptyText.value_or("")));

@@ -5,8 +5,10 @@
 
 #include <QWidget>
 
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Desktop;
@@ -59,6 +61,8 @@ private:
     TrelkModel& model;
     Desktop& desktop;
     LibraryRows rows;
+    // The library revision and the search the rows were made for.
+    std::optional<std::pair<uint64_t, std::string>> shownFor;
     LibraryListModel listModel;
     LibraryDelegate delegate;
     std::set<std::string> keptSelection; // across a reset of the list

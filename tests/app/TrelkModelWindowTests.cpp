@@ -99,6 +99,14 @@ TEST_F(TrelkModelWindowTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterIts
     writeFile(folder / "library" / "clip.mp4", "bytes");
     writeFile(folder / "library" / "bad.mp4", "bytes");
     TrelkModel model(user, setup());
+    // Whatever changes of the assets and their facts, the revision moves with it.
+    auto seen = std::tuple(model.libraryRevision(), model.assets(), model.probed());
+    int unrevised = 0;
+    QObject::connect(&model, &TrelkModel::changed, [&] {
+        auto now = std::tuple(model.libraryRevision(), model.assets(), model.probed());
+        if (std::get<0>(now) == std::get<0>(seen) && now != seen) ++unrevised;
+        seen = std::move(now);
+    });
     ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 1 && engine.probesOf("bad.mp4") == 1; }));
     const std::string clip = model.assets().at(1).id;
     EXPECT_EQ(model.probed().at(clip).w, 16);
@@ -111,6 +119,7 @@ TEST_F(TrelkModelWindowTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterIts
     EXPECT_EQ(engine.probesOf("bad.mp4"), 2);
     EXPECT_EQ(engine.probesOf("clip.mp4"), 1) << "its first facts stand";
     EXPECT_EQ(model.probed().at(clip).w, 16);
+    EXPECT_EQ(unrevised, 0);
 }
 
 TEST_F(TrelkModelWindowTest, DropsOnTheLibrary) {
@@ -210,6 +219,7 @@ TEST_F(TrelkModelWindowTest, StoppingAndDismissingWorkOnWholeSets) {
     ASSERT_TRUE(loop.runUntil([&] {
         return model.jobs().size() == 3 && model.anyStopped() && model.jobs()[1].is<Job::Making>();
     }));
+    const uint64_t revision = model.libraryRevision();
     model.dismiss(JobGroup::of(model.jobs()));
     ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 2; }));
     EXPECT_EQ(queued(model), (std::vector<std::string>{"s left.mov:s", "s right.mov:s"})) << "the running set stays";
@@ -221,6 +231,7 @@ TEST_F(TrelkModelWindowTest, StoppingAndDismissingWorkOnWholeSets) {
     }));
     EXPECT_TRUE(model.anyStopped());
     EXPECT_TRUE(model.wallPending().empty());
+    EXPECT_EQ(model.libraryRevision(), revision) << "jobs alone leave the library's asset rows be";
 }
 
 TEST_F(TrelkModelWindowTest, LibraryRowsDroppedOnAWallJoinItsList) {
