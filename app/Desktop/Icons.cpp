@@ -12,7 +12,7 @@ namespace {
 using Symbol = Icons::Symbol;
 constexpr int side = 16;
 
-// The nearest names of the freedesktop.org icon naming specification.
+// The nearest names among the desktop icon themes' standard names.
 const char* themeName(Symbol symbol) {
     switch (symbol) {
     case Symbol::clearFailed: return "edit-clear-all";
@@ -64,6 +64,13 @@ QPainterPath chevron(bool up) {
     path.moveTo(3.5, ends);
     path.lineTo(8, tip);
     path.lineTo(12.5, ends);
+    return path;
+}
+
+QPainterPath triangle(QPointF a, QPointF b, QPointF c) {
+    QPainterPath path;
+    path.addPolygon(QPolygonF({a, b, c}));
+    path.closeSubpath();
     return path;
 }
 
@@ -133,12 +140,7 @@ void draw(QPainter& painter, Symbol symbol, const QColor& colour) {
         arc.arcMoveTo(QRectF(2.5, 2.5, 11, 11), 70);
         arc.arcTo(QRectF(2.5, 2.5, 11, 11), 70, 290);
         painter.drawPath(arc);
-        QPainterPath head;
-        head.moveTo(9.2, 0.6);
-        head.lineTo(12.4, 3.2);
-        head.lineTo(8.6, 5.2);
-        head.closeSubpath();
-        painter.fillPath(head, colour);
+        painter.fillPath(triangle({9.2, 0.6}, {12.4, 3.2}, {8.6, 5.2}), colour);
         break;
     }
     case Symbol::remove:
@@ -160,20 +162,15 @@ void draw(QPainter& painter, Symbol symbol, const QColor& colour) {
     case Symbol::making: {
         painter.drawLine(QPointF(3.5, 1.8), QPointF(12.5, 1.8));
         painter.drawLine(QPointF(3.5, 14.2), QPointF(12.5, 14.2));
-        QPainterPath glass;
-        glass.moveTo(4.5, 1.8);
-        glass.cubicTo(4.5, 6, 7.2, 6.5, 7.2, 8);
-        glass.cubicTo(7.2, 9.5, 4.5, 10, 4.5, 14.2);
-        glass.moveTo(11.5, 1.8);
-        glass.cubicTo(11.5, 6, 8.8, 6.5, 8.8, 8);
-        glass.cubicTo(8.8, 9.5, 11.5, 10, 11.5, 14.2);
+        QPainterPath glass; // each side bows in to the waist at the middle
+        for (double side : {-1.0, 1.0}) {
+            const double outer = 8 + side * 3.5, waist = 8 + side * 0.8;
+            glass.moveTo(outer, 1.8);
+            glass.cubicTo(outer, 6, waist, 6.5, waist, 8);
+            glass.cubicTo(waist, 9.5, outer, 10, outer, 14.2);
+        }
         painter.drawPath(glass);
-        QPainterPath sand;
-        sand.moveTo(5.6, 13.2);
-        sand.lineTo(8, 10.8);
-        sand.lineTo(10.4, 13.2);
-        sand.closeSubpath();
-        painter.fillPath(sand, colour);
+        painter.fillPath(triangle({5.6, 13.2}, {8, 10.8}, {10.4, 13.2}), colour);
         break;
     }
     case Symbol::separate:
