@@ -40,9 +40,11 @@ Jobs::Jobs(fs::path library, LadderEngine& engine, std::optional<fs::path> store
     if (store) {
         this->store.emplace(*store, storeLimit, 0600);
         dismissedStore.emplace(store->parent_path() / "dismissed.json", storeLimit, 0600);
+        setsStore.emplace(store->parent_path() / "sets.json", storeLimit, 0600);
     }
     loadRecords();
     tidyLeftovers();
+    resumeSets();
     std::error_code ignored;
     fs::create_directories(dropFolder(), ignored);
     runner = std::thread([this] { runnerLoop(); });
@@ -149,6 +151,7 @@ std::optional<std::string> Jobs::add(const fs::path& master, bool dropped, std::
         list.push_back(job);
         prune(list);
     }
+    if (job.set) saveSets();
     announce();
     next();
     return job.id;
@@ -208,9 +211,11 @@ void Jobs::cancel(const std::string& id) {
             } else if (job->is<Job::Queued>()) {
                 job->state = Job::Cancelled{};
                 recordSkip(*job);
+                ended(*job);
             }
         }
     }
+    saveSets();
     announce();
 }
 
@@ -223,7 +228,10 @@ void Jobs::cancelSet(const std::string& batch) {
             if (job.active() && job.batch == batch) ids.push_back(job.id);
     }
     for (const std::string& id : ids) cancel(id);
-    if (ids.empty()) announce();
+    if (ids.empty()) {
+        saveSets();
+        announce();
+    }
 }
 
 void Jobs::retry(const std::string& id) {
@@ -293,6 +301,10 @@ std::optional<Jobs::Stamp> Jobs::stamp(const fs::path& file) const {
     std::optional<Files::Facts> facts = senses.facts(file);
     if (!facts) return std::nullopt;
     return Stamp{facts->size, facts->modified};
+}
+
+void Jobs::ended(const Job& job) {
+    if (watching) endedInPass.insert(job.master.string());
 }
 
 void Jobs::recordSkip(const Job& job) {

@@ -27,7 +27,8 @@ class LadderEngine;
 // a time on the queue's own thread. Its three sources: the store and its operations (Jobs.cpp),
 // the runner (JobsRunner.cpp), the watch of "Drop here" and of the kept masters (JobsWatch.cpp);
 // the made records and dismissals it keeps on disk are in JobsRecords.cpp, the tidying of an
-// earlier run's leftovers in JobsLeftovers.cpp.
+// earlier run's leftovers in JobsLeftovers.cpp, the sets it takes up again after a kill in
+// JobsSets.cpp.
 class Jobs {
 public:
     using Time = std::chrono::system_clock::time_point;
@@ -52,7 +53,8 @@ public:
         bool operator==(const Mark&) const = default;
     };
     // The time and the files' attributes as the queue sees them, and the steps of a making as
-    // it passes them ("made", "recorded", "placed"); tests set them, and stop a making there.
+    // it passes them ("made", "recorded", "placed", "ended") and of a watch pass ("listed");
+    // tests set them, and stop a making or a pass there.
     struct Senses {
         std::function<Time()> now = [] { return std::chrono::system_clock::now(); };
         std::function<std::optional<Files::Facts>(const std::filesystem::path&)> facts = Files::facts;
@@ -111,8 +113,6 @@ public:
     std::filesystem::path mastersFolder() const { return library / mastersName; }
 
 private:
-    using Result = std::pair<Job::State, std::optional<SetPart>>;
-    using MadeFacts = std::optional<std::pair<std::string, MasterInfo>>;
     struct Rendition; // what a making put in its work folder
     struct Candidate {
         std::filesystem::path master;
@@ -125,6 +125,7 @@ private:
     void announce();
     Job* listed(const std::string& id); // under the lock
     void recordSkip(const Job& job);                    // under the lock
+    void ended(const Job& job);                         // under the lock: it has left the active states
     bool dismissLocked(const std::set<std::string>& ids); // under the lock; whether marks changed
     std::vector<std::optional<std::string>> addGroups(const std::vector<std::filesystem::path>& masters,
                                                       bool dropped, Grouping grouping);
@@ -133,10 +134,9 @@ private:
     void next();
     void runnerLoop();
     void run(const Job& job);
-    Result make(const Job& job);
-    Job::State makeOne(const Job& job, MadeFacts& facts);
+    Job::State makeOne(const Job& job);
     Rendition makeStill(const Job& job, const std::filesystem::path& work, const std::string& base);
-    Rendition makeVideo(const Job& job, const std::filesystem::path& work, MadeFacts& facts);
+    Rendition makeVideo(const Job& job, const std::filesystem::path& work);
     void keep(const Job& job, const std::filesystem::path& work, const std::string& base, const Rendition& rendition,
               Time madeDate);
     // Sets (or with none removes) a kept master's record and writes masters.json; the record it replaced.
@@ -146,6 +146,7 @@ private:
     void progress(const std::string& id, double fraction);
     bool stopped(const std::string& id) const;
     std::optional<std::pair<std::filesystem::path, std::string>> finishSet(const Job& job); // under the lock
+    void writeManifest(const std::optional<std::pair<std::filesystem::path, std::string>>& manifest);
 
     // JobsWatch.cpp
     using Seen = std::vector<std::pair<std::filesystem::path, Files::Facts>>;
@@ -170,10 +171,20 @@ private:
     // JobsLeftovers.cpp
     void tidyLeftovers();
 
+    // JobsSets.cpp
+    // Writes sets.json when the sets under way changed: what a set has made and what it waits for.
+    void saveSets();
+    std::string setsUnderWayLocked() const;
+    // What a set made goes on record before it is placed, so that a kill cannot cut it off its set.
+    void notePart(const Job& job, const SetPart& part);
+    // Takes up the sets an earlier run left under way: parts made, parts to make again.
+    void resumeSets();
+
     const std::filesystem::path library;
     LadderEngine& engine;
     std::optional<StoreFile> store;
     std::optional<StoreFile> dismissedStore;
+    std::optional<StoreFile> setsStore;
     const Senses senses;
 
     mutable std::mutex lock; // guards everything below
@@ -189,17 +200,21 @@ private:
     std::map<std::string, Stamp> seenMade;
     std::string madeResume; // the last kept master a pass looked at
     bool watching = false; // a pass is under way: one that overlaps it is left out
+    std::set<std::string> endedInPass; // masters whose job ended while the pass was under way
     double quiet = 30;
     std::map<std::string, Stamp> skipped;
     std::map<std::string, Mark> dismissed;
     uint64_t dismissedVersion = 0;
     std::set<std::string> abandoned;
-    std::map<std::string, std::string> lastFolder;
+    std::map<std::string, SetPart> lastPart; // a making's lone file, as its set would list it
+    std::string setsSaved = "[]";             // the sets under way as last written
+    uint64_t setsVersion = 0;
     std::map<std::string, std::string> lastAsset;
     std::map<std::string, double> lastShown;
 
-    std::mutex writing;           // orders the writes of dismissed.json, never held with lock
+    std::mutex writing;           // orders the writes of dismissed.json and sets.json, never held with lock
     uint64_t dismissedWritten = 0; // guarded by writing
+    uint64_t setsWritten = 0;      // guarded by writing
 
     std::thread runner; // last: started once everything else is there
 };

@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 struct Jobs::Rendition {
     std::string file;     // the one made file that stands for the master
     bool asItIs = false;  // the master itself, used as it is
+    std::optional<MasterInfo> single; // the facts of a lone made video, which a set can list
 };
 
 namespace {
@@ -68,29 +69,29 @@ void Jobs::runnerLoop() {
 }
 
 void Jobs::run(const Job& job) {
-    const auto [state, part] = make(job);
+    const Job::State state = makeOne(job);
     const bool done = std::holds_alternative<Job::Done>(state);
     std::optional<std::pair<fs::path, std::string>> manifest;
     {
         std::lock_guard guard(lock);
         if (Job* listedJob = listed(job.id)) {
             listedJob->state = state;
-            listedJob->part = done ? part : std::nullopt;
+            auto part = lastPart.find(job.id);
+            listedJob->part = done && part != lastPart.end() ? std::optional(part->second) : std::nullopt;
             auto asset = lastAsset.find(job.id);
             listedJob->asset = done && asset != lastAsset.end() ? std::optional(asset->second) : std::nullopt;
             if (!done) recordSkip(*listedJob);
         }
+        ended(job);
+        lastPart.erase(job.id);
         lastAsset.erase(job.id);
         stopping.erase(job.id);
         manifest = finishSet(job);
     }
-    if (manifest) {
-        try {
-            Files::writeAtomically(manifest->first, manifest->second, 0644);
-        } catch (const std::exception&) {
-            // The parts are made and listed on their own.
-        }
-    }
+    senses.reached("ended");
+    writeManifest(manifest);
+    // A set leaves the sets under way only once its manifest is there.
+    if (job.set) saveSets();
     {
         // Only now: an idle queue has written all it made.
         std::lock_guard guard(lock);
@@ -100,18 +101,16 @@ void Jobs::run(const Job& job) {
     next();
 }
 
-Jobs::Result Jobs::make(const Job& job) {
-    MadeFacts facts;
-    const Job::State state = makeOne(job, facts);
-    if (!std::holds_alternative<Job::Done>(state) || !facts) return {state, std::nullopt};
-    std::lock_guard guard(lock);
-    auto folder = lastFolder.find(job.id);
-    if (folder == lastFolder.end()) return {state, std::nullopt};
-    const auto& [file, info] = *facts;
-    return {state, SetPart{folder->second, file, info.w, info.h, info.duration}};
+void Jobs::writeManifest(const std::optional<std::pair<fs::path, std::string>>& manifest) {
+    if (!manifest) return;
+    try {
+        Files::writeAtomically(manifest->first, manifest->second, 0644);
+    } catch (const std::exception&) {
+        // The parts are made and listed on their own.
+    }
 }
 
-Job::State Jobs::makeOne(const Job& job, MadeFacts& facts) {
+Job::State Jobs::makeOne(const Job& job) {
     const fs::path work = library / (".making-" + job.id);
     const Removal removal{work};
     try {
@@ -121,7 +120,7 @@ Job::State Jobs::makeOne(const Job& job, MadeFacts& facts) {
         const Time madeDate = master ? master->modified : senses.now();
         const std::string base = Ladder::base(job.name());
         const Rendition rendition =
-            MediaKinds::isStill(job.master) ? makeStill(job, work, base) : makeVideo(job, work, facts);
+            MediaKinds::isStill(job.master) ? makeStill(job, work, base) : makeVideo(job, work);
         if (stopped(job.id)) return Job::Cancelled{};
         keep(job, work, base, rendition, madeDate);
         return Job::Done{};
@@ -138,17 +137,17 @@ Jobs::Rendition Jobs::makeStill(const Job& job, const fs::path& work, const std:
     Files::createFolders(work);
     Rendition rendition;
     if (MediaKinds::stillTypes.contains(MediaKinds::extension(job.master))) {
-        rendition = {job.name(), true};
+        rendition = {job.name(), true, std::nullopt};
         Making::putAsItIs(job.master, work, job.dropped ? Making::Transfer::link : Making::Transfer::copy);
     } else {
-        rendition = {base + ".png", false};
+        rendition = {base + ".png", false, std::nullopt};
         Still::png(job.master, work / rendition.file);
     }
     progress(job.id, 1.0);
     return rendition;
 }
 
-Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work, MadeFacts& facts) {
+Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work) {
     const MasterInfo info = engine.probe(job.master);
     const std::string id = job.id;
     const Making::Made result = Making::video(
@@ -156,8 +155,8 @@ Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work, MadeFacts&
         AVEngine::encoderName, [this, id](double fraction) { progress(id, fraction); },
         [this, id] { return stopped(id); });
     // A single file is a part a set can list; a package is not.
-    if (result.files.size() == 1) facts.emplace(result.madeFile, info);
-    return {result.madeFile, result.asItIs};
+    if (result.files.size() == 1) return {result.madeFile, result.asItIs, info};
+    return {result.madeFile, result.asItIs, std::nullopt};
 }
 
 void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, const Rendition& rendition,
@@ -178,6 +177,8 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
     std::optional<Made> before;
     if (kept) before = record(*kept, Made{seconds(madeDate), name});
     senses.reached("recorded");
+    if (rendition.single) notePart(job, SetPart{name, rendition.file, rendition.single->w, rendition.single->h,
+                                                rendition.single->duration});
     try {
         place(work, name);
     } catch (...) {
@@ -186,7 +187,6 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
     }
     {
         std::lock_guard guard(lock);
-        lastFolder[job.id] = name;
         lastAsset[job.id] = Library::id(name + "/" + rendition.file);
     }
     senses.reached("placed");

@@ -58,6 +58,7 @@ void Jobs::watch() {
         std::lock_guard guard(lock);
         if (watching) return;
         watching = true;
+        endedInPass.clear();
     }
     struct Pass {
         Jobs& jobs;
@@ -67,9 +68,11 @@ void Jobs::watch() {
         }
     } pass{*this};
     const Time now = senses.now();
-    // The folder is listed and the attributes read before the lock is taken.
+    // The folder is listed and the attributes read before the lock is taken; a job that ends
+    // meanwhile is noted in endedInPass, so that its master is not taken for a new one.
     const Seen dropped = dropFolderFiles();
     const MadeLook madeLook = lookAtMadeMasters();
+    senses.reached("listed");
     std::vector<Candidate> candidates;
     bool marksPruned = false;
     std::map<std::string, Mark> marks;
@@ -94,9 +97,10 @@ void Jobs::watch() {
 
 std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped, const MadeLook& madeLook,
                                           bool& marksPruned) {
-    std::set<std::string> activeMasters;
+    // Held: queued or being made, being stopped, or ended since the pass began listing.
+    std::set<std::string> activeMasters = endedInPass;
     for (const Job& job : list)
-        if (job.active()) activeMasters.insert(job.master.string());
+        if (job.active() || stopping.contains(job.id)) activeMasters.insert(job.master.string());
     const auto settled = [&](const std::string& path, const Stamp& stamp, const Files::Facts& facts,
                              const std::optional<Stamp>& before) {
         if (before != stamp) return false;

@@ -147,21 +147,12 @@ std::optional<int64_t> integerAt(const json& object, const char* key) {
 
 std::optional<double> numberAt(const json& object, const char* key) { return JSONField::number(member(object, key)); }
 
-std::optional<SetPart> decodePart(const json& value) {
-    if (!value.is_object()) return std::nullopt;
-    std::optional<std::string> dir = stringAt(value, "dir"), file = stringAt(value, "file");
-    std::optional<int64_t> w = integerAt(value, "w"), h = integerAt(value, "h");
-    std::optional<double> duration = numberAt(value, "duration");
-    if (!dir || !file || !w || !h || !duration) return std::nullopt;
-    return SetPart{*dir, *file, *w, *h, *duration};
-}
-
 std::optional<std::vector<SetPart>> decodeParts(const json& object) {
     const json* value = member(object, "parts");
     if (!value || !value->is_array()) return std::nullopt;
     std::vector<SetPart> parts;
     for (const json& entry : *value) {
-        std::optional<SetPart> part = decodePart(entry);
+        std::optional<SetPart> part = SetPart::decoded(entry);
         if (!part) return std::nullopt;
         parts.push_back(std::move(*part));
     }
@@ -198,17 +189,26 @@ std::optional<SetManifest> decode(const std::string& text) {
     return manifest;
 }
 
-json encodePart(const SetPart& part) {
-    json value = json::object();
-    value["dir"] = part.dir;
-    value["file"] = part.file;
-    value["w"] = part.w;
-    value["h"] = part.h;
-    value["duration"] = part.duration;
-    return value;
+} // namespace
+
+std::optional<SetPart> SetPart::decoded(const json& value) {
+    if (!value.is_object()) return std::nullopt;
+    std::optional<std::string> dir = stringAt(value, "dir"), file = stringAt(value, "file");
+    std::optional<int64_t> w = integerAt(value, "w"), h = integerAt(value, "h");
+    std::optional<double> duration = numberAt(value, "duration");
+    if (!dir || !file || !w || !h || !duration) return std::nullopt;
+    return SetPart{*dir, *file, *w, *h, *duration};
 }
 
-} // namespace
+json SetPart::encoded() const {
+    json value = json::object();
+    value["dir"] = dir;
+    value["file"] = file;
+    value["w"] = w;
+    value["h"] = h;
+    value["duration"] = duration;
+    return value;
+}
 
 SetManifest::SetManifest(std::string name, std::vector<SetPart> parts)
     : name(std::move(name)), parts(std::move(parts)) {}
@@ -231,7 +231,7 @@ std::string SetManifest::data() const {
     for (const SetPart& part : parts) {
         // JSON has no NaN or infinity: the writer would put null, which no reader accepts.
         if (!std::isfinite(part.duration)) return {};
-        value["parts"].push_back(encodePart(part));
+        value["parts"].push_back(part.encoded());
     }
     if (ordered) value["ordered"] = *ordered;
     try {

@@ -1,4 +1,6 @@
 #pragma once
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,6 +16,10 @@ struct SetPart {
     int64_t w = 0;
     int64_t h = 0;
     double duration = 0;
+
+    // As a manifest lists it; none when the value is not such a part.
+    static std::optional<SetPart> decoded(const nlohmann::json& value);
+    nlohmann::json encoded() const;
 
     bool operator==(const SetPart&) const = default;
 };

@@ -1,4 +1,5 @@
 #include "TrelkCore/Jobs/Jobs.h"
+#include "TrelkCore/Library/Sets.h"
 
 #include "tests/Jobs/JobsTesting.h"
 #include "tests/support/Child.h"
@@ -88,6 +89,54 @@ INSTANTIATE_TEST_SUITE_P(EveryRoadAndStep, JobsCrashTest,
                          [](const auto& info) {
                              return fs::path(std::get<0>(info.param).master).stem().string() + "_" +
                                     std::get<1>(info.param);
+                         });
+
+// Two parts of one set dropped together, the service killed between them.
+class JobsSetCrashTest : public testing::TestWithParam<std::string> {
+protected:
+    TempFolder folder;
+    fs::path library = folder / "library";
+    fs::path store = folder / "service" / "masters.json";
+    fs::path drop = library / "Drop here";
+};
+
+TEST_P(JobsSetCrashTest, TheRestartFinishesTheSet) {
+    fs::create_directories(drop);
+    std::vector<std::string> arguments{GetParam(), library.string(), store.string()};
+    for (const std::string name : {"Show_left.mov", "Show_right.mov"}) {
+        TestMedia::video(drop / name, 160, 90, {"-c:v", "mpeg4"});
+        arguments.push_back((drop / name).string());
+    }
+    Child child(TRELK_CRASH_CHILD, arguments);
+    EXPECT_EQ(child.readLine(), "reached");
+    child.signal(SIGKILL);
+    child.wait();
+
+    TestEngine engine;
+    Jobs::Senses senses;
+    senses.now = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+    Jobs jobs(library, engine, store, senses);
+    jobs.watch();
+    jobs.watch();
+    ASSERT_TRUE(eventually([&] { return jobs.idle(); }));
+    const std::string manifest = SetName::fileName("Show");
+    EXPECT_EQ(entries(library), (std::vector<std::string>{"Drop here", "Masters", manifest, "Show_left", "Show_right"}));
+    std::optional<SetManifest> set = SetManifest::read(library / manifest);
+    ASSERT_TRUE(set);
+    ASSERT_EQ(set->parts.size(), 2u);
+    EXPECT_EQ(set->parts[0].dir, "Show_left");
+    EXPECT_EQ(set->parts[1].dir, "Show_right");
+    for (const SetPart& part : set->parts) EXPECT_TRUE(fs::exists(library / part.dir / part.file)) << part.file;
+    EXPECT_EQ(readFile(folder / "service" / "sets.json"), "[]") << "nothing left under way";
+}
+
+// While the second part is made; once the first is in place, before its master moves; once both
+// are made, before the manifest is written.
+INSTANTIATE_TEST_SUITE_P(BetweenTwoParts, JobsSetCrashTest, testing::Values("made#2", "placed#1", "ended#2"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::ranges::replace(name, '#', '_');
+                             return name;
                          });
 
 TEST(JobsLeftovers, AnEarlierOutputMovedAsideGoesBackOrGoes) {

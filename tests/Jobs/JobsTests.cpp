@@ -245,6 +245,18 @@ TEST_F(JobsTest, StoresThatAreNotRecordsReadAsEmptyAndAreSetAside) {
         EXPECT_EQ(readFile(fs::path(store) += ".unreadable"), bad);
         fs::remove(fs::path(store) += ".unreadable");
     }
+    // A set under way that is not one, or names a part outside the library, is not taken up.
+    const fs::path sets = store.parent_path() / "sets.json";
+    const std::string outside = R"([{"set": "Show", "batch": "12345678", "jobs": [{"id": "j12345678", )"
+                                R"("master": "/m.mov", "dropped": true, "ordered": false, )"
+                                R"("part": {"dir": "..", "file": "library", "w": 16, "h": 16, "duration": 1}}]}])";
+    for (const std::string& bad : {std::string(R"({"set": "Show"})"), outside}) {
+        jobs.reset();
+        writeFile(sets, bad);
+        jobs = std::make_unique<Jobs>(library, engine, store);
+        EXPECT_TRUE(jobs->jobs().empty()) << bad;
+        EXPECT_EQ(readFile(sets), bad) << "kept until a save sets it aside";
+    }
 }
 
 } // namespace

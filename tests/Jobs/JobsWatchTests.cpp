@@ -1,6 +1,7 @@
 #include "TrelkCore/Jobs/Jobs.h"
 
 #include "tests/Jobs/JobsTesting.h"
+#include "tests/support/StepGate.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestMedia.h"
 
@@ -31,6 +32,7 @@ protected:
             if (facts && created.contains(file)) facts->created = created[file];
             return facts;
         };
+        senses.reached = [this](std::string_view step) { gate.reached(step); };
         return senses;
     }
 
@@ -66,6 +68,7 @@ protected:
     std::mutex lock;
     Jobs::Time now = std::chrono::time_point_cast<Jobs::Time::duration>(std::chrono::system_clock::now());
     std::map<fs::path, Jobs::Time> created;
+    StepGate gate;
     std::unique_ptr<Jobs> jobs;
 };
 
@@ -145,6 +148,59 @@ TEST_F(JobsWatchTest, AnEditedKeptMasterIsMadeAgainIntoItsFolder) {
     EXPECT_FALSE(fs::exists(library / "Sunrise 2"));
     passes(2);
     EXPECT_EQ(jobsFor(kept), 1u) << "its record has the new date";
+}
+
+// A pass lists the master while its making is about to end; the making ends before the pass
+// decides. The master is not queued again: first a dropped one, then the kept one edited.
+TEST_F(JobsWatchTest, AMakingThatEndsWhileAPassListsIsNotQueuedAgain) {
+    start();
+    const fs::path master = jobs->dropFolder() / "Sunrise.mov", kept = jobs->mastersFolder() / "Sunrise.mov";
+    TestMedia::video(master, 160, 90, {"-c:v", "mpeg4"});
+    age(master, 60s);
+    const auto endsWhileListed = [&](const std::function<void()>& change) {
+        gate.hold("placed");
+        change();
+        jobs->watch();
+        jobs->watch();
+        ASSERT_TRUE(gate.awaited("placed"));
+        gate.hold("listed");
+        std::thread pass([&] { jobs->watch(); });
+        ASSERT_TRUE(gate.awaited("listed"));
+        gate.release("placed");
+        ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
+        gate.release("listed");
+        pass.join();
+    };
+    endsWhileListed([] {});
+    EXPECT_EQ(jobsFor(master), 1u);
+    EXPECT_TRUE(fs::exists(kept));
+    endsWhileListed([&] {
+        later(120s);
+        age(kept, 60s);
+    });
+    EXPECT_EQ(jobsFor(kept), 1u);
+    passes(2);
+    for (const Job& job : jobs->jobs()) EXPECT_EQ(stateOf(job), "done") << job.name();
+    EXPECT_EQ(jobs->jobs().size(), 2u);
+}
+
+// Cancelled past its last chance to stop, the making goes on to the end: meanwhile its master
+// is still the making's, not a new drop.
+TEST_F(JobsWatchTest, AMasterWhoseMakingIsBeingStoppedIsNotQueuedAgain) {
+    start();
+    const fs::path master = jobs->dropFolder() / "Dusk.mov";
+    TestMedia::video(master, 160, 90, {"-c:v", "mpeg4"});
+    age(master, 60s);
+    gate.hold("placed");
+    jobs->watch();
+    jobs->watch();
+    ASSERT_TRUE(gate.awaited("placed"));
+    jobs->cancel(jobs->jobs().front().id);
+    jobs->watch();
+    gate.release("placed");
+    ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
+    ASSERT_EQ(jobsFor(master), 1u);
+    EXPECT_EQ(stateOf(jobs->jobs().front()), "done");
 }
 
 TEST_F(JobsWatchTest, ADropFolderThatIsAFileGivesNothing) {
