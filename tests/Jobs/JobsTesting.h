@@ -3,6 +3,7 @@
 #include "TrelkCore/Jobs/Jobs.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/StepGate.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,15 @@
 #include <functional>
 #include <thread>
 
-// Makes through the real engine; a test may have each making wait for a cancel first.
+// Makes through the real engine; a test may hold each making at its start ("make"), or have it
+// wait for a cancel.
 class TestEngine : public LadderEngine {
 public:
     MasterInfo probe(const std::filesystem::path& master) override { return real.probe(master); }
     int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
                  const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override {
         ++makes;
+        gate.reached("make");
         for (double fraction : fractions) progress(fraction);
         if (holding) {
             while (!cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -30,6 +33,7 @@ public:
     std::atomic<bool> holding = false; // every making waits until it is cancelled
     std::vector<double> fractions;     // reported before the making
     std::atomic<int> makes = 0;
+    StepGate gate;
 };
 
 inline Job jobWithID(const Jobs& jobs, const std::optional<std::string>& id) {

@@ -223,9 +223,12 @@ TEST_F(JobsTest, OnlyThirtyFinishedJobsAreKeptAndProgressIsAnnouncedInHundredths
     engine.fractions = {0.004, 0.008, 0.015};
     engine.holding = true;
     TestMedia::video(dropped("Slow.mp4"), 322, 182, mpeg4);
+    // Held until the start has been announced, so that the list then read still says 0.
+    engine.gate.hold("make");
     std::optional<std::string> id = jobs->add(dropped("Slow.mp4"), true);
     EXPECT_EQ(jobs->jobs().size(), 31u);
     EXPECT_EQ(jobs->jobs().front().name(), "gone 1.mp4");
+    engine.gate.release("make");
     ASSERT_TRUE(eventually([&] { return jobWithID(*jobs, id).state == Job::State(Job::Making{0.015}); }));
     jobs->cancel(*id);
     ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
