@@ -12,6 +12,9 @@ std::string timeLeft(double seconds) {
 } // namespace
 
 ServeLog::ServeLog(const TrelkModel& model, std::FILE* output) : model(model), output(output) {
+    // Parts of a set that an earlier run made before it was stopped.
+    for (const Job& job : model.jobs())
+        if (!job.active()) seen[job.id].ended = true;
     connect(&model, &TrelkModel::serverReady, this, &ServeLog::ready);
     connect(&model, &TrelkModel::changed, this, &ServeLog::update);
 }

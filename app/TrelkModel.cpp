@@ -67,6 +67,10 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     router.onPairRequest = [this](std::string id, std::string code, std::string origin) {
         queuePairAsk({std::move(id), std::move(code), std::move(origin)});
     };
+    // What an earlier run left under way is there from the start: its ended jobs are no news.
+    publishedJobs = queue.jobs();
+    for (const Job& job : publishedJobs)
+        if (job.is<Job::Done>()) done.insert(job.id);
     QPointer<TrelkModel> model(this);
     server.start(setup.ports, [model](std::optional<uint16_t> port) {
         QMetaObject::invokeMethod(model, [model, port] {
