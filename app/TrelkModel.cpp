@@ -49,6 +49,7 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     router.jobs = [this] { return queue.jobs(); };
     router.uploads = &uploads;
     router.projects = &projectStore;
+    router.libraryFolder = library;
     shownProject = storedLibraryProject();
     publishProjects(projectStore.all());
     // Comes on the thread that changed the store; the server stops before the store goes.
