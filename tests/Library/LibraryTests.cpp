@@ -298,6 +298,15 @@ TEST_F(LibraryScan, NeverListsOrFollowsSymbolicLinks) {
     EXPECT_EQ(names(), Names{"real.mov"});
 }
 
+// An old archive's Latin-1 name could never be asked for again: it is left out, and only it.
+TEST_F(LibraryScan, LeavesOutOnlyTheFilesWhoseNamesAreNotUTF8) {
+    put("caf\xe9.mp4");
+    put("caf\xe9/inside.mov");
+    put("café.mp4");
+    put("zebra.mov");
+    EXPECT_EQ(names(), (Names{"café.mp4", "zebra.mov"}));
+}
+
 TEST_F(LibraryScan, EndsWhenAFolderLinkLoopsBack) {
     put("Show/a.mov");
     link("Show/up", "..");
