@@ -25,6 +25,8 @@ constexpr size_t madeChecksPerPass = 2048;
 
 Jobs::Seen Jobs::dropFolderFiles() const {
     Seen files;
+    // Through a link the watch would move a folder's files from outside into the library.
+    if (!Files::isRealFolder(dropFolder())) return files;
     std::error_code error;
     for (fs::directory_iterator entry(dropFolder(), error), end; !error && entry != end; entry.increment(error)) {
         const fs::path file = entry->path();
