@@ -146,12 +146,16 @@ void Server::State::serve(Files::Descriptor socket, tcp protocol) {
     std::erase_if(connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
     // A flood of requests that never end their head must not take the last descriptor from a
     // page: the oldest of them goes.
-    if (connections.size() >= cap)
-        for (const std::weak_ptr<Connection>& weak : connections)
-            if (std::shared_ptr<Connection> old = weak.lock(); old && old->awaitingHead()) {
-                old->cancel();
-                break;
-            }
+    if (connections.size() >= cap) {
+        auto oldest = std::ranges::find_if(connections, [](const std::weak_ptr<Connection>& weak) {
+            std::shared_ptr<Connection> old = weak.lock();
+            return old && old->awaitingHead();
+        });
+        if (oldest != connections.end()) {
+            oldest->lock()->cancel();
+            connections.erase(oldest); // it lives on until its wait ends, but its socket is closed
+        }
+    }
     connections.push_back(connection);
 }
 

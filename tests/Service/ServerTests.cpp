@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -282,7 +283,8 @@ TEST_F(ServerTest, AcceptLoopSurvivesRunningOutOfDescriptors) {
     for (pid_t& flood : floods) {
         flood = ::fork();
         if (flood != 0) continue;
-        // System calls alone: another thread may hold a lock at the fork.
+        // System calls alone: another thread may hold a lock at the fork. Ends with its parent.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         sockaddr_in where{};
         where.sin_family = AF_INET;
         where.sin_port = htons(port);
