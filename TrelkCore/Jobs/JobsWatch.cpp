@@ -49,8 +49,12 @@ Jobs::MadeLook Jobs::lookAtMadeMasters() {
         }
         if (!look.checked.empty()) madeResume = look.checked.back();
     }
-    for (const std::string& master : look.checked)
+    // Through a linked "Masters" a record would name someone else's file: it is not looked at.
+    const bool mastersLinked = !Files::isRealFolder(mastersFolder());
+    for (const std::string& master : look.checked) {
+        if (mastersLinked && fs::path(master).parent_path() == mastersFolder()) continue;
         if (std::optional<Files::Facts> read = senses.facts(master)) look.facts.emplace(master, *read);
+    }
     return look;
 }
 

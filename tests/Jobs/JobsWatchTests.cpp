@@ -194,6 +194,13 @@ TEST_F(JobsWatchTest, AKeptMasterNeverReplacesAFileItDidNotKeep) {
     EXPECT_EQ(std::distance(fs::directory_iterator(documents.path()), fs::directory_iterator()), 1);
     EXPECT_TRUE(fs::exists(jobs->dropFolder() / "take.mov"));
     EXPECT_TRUE(jobs->keptMasters().empty());
+
+    // The record of "clip 2.mov" now names a file of the linked folder: it is not made again.
+    later(120s);
+    TestMedia::video(documents / "clip 2.mov", 160, 90, {"-c:v", "mpeg4"});
+    age(documents / "clip 2.mov", 60s);
+    passes(2);
+    EXPECT_EQ(jobsFor(jobs->mastersFolder() / "clip 2.mov"), 0u);
 }
 
 } // namespace
