@@ -140,6 +140,10 @@ bool allDigits(std::string_view text) {
     return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
 
+std::optional<int64_t> parseDigits(std::string_view text) {
+    return allDigits(text) ? parseInteger(text) : std::nullopt;
+}
+
 std::optional<int64_t> parseInteger(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

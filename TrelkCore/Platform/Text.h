@@ -29,6 +29,10 @@ std::optional<int64_t> parseInteger(std::string_view text);
 // Whether the text is one or more ASCII digits and nothing else.
 bool allDigits(std::string_view text);
 
+// Digits alone as a decimal integer, as HTTP writes lengths; none for anything else, a sign
+// included, and on overflow.
+std::optional<int64_t> parseDigits(std::string_view text);
+
 // A decimal number, sign and exponent allowed, from the whole text and nothing else; none for
 // text around it, for infinities and NaN.
 std::optional<double> parseDecimal(std::string_view text);

@@ -139,7 +139,7 @@ std::optional<std::string> HTTPRequest::parameter(const std::string& key) const 
 
 std::optional<int64_t> HTTPRequest::contentLength() const {
     std::optional<std::string> value = header("content-length");
-    return value && Text::allDigits(*value) ? Text::parseInteger(*value) : std::nullopt;
+    return value ? Text::parseDigits(*value) : std::nullopt;
 }
 
 std::optional<std::string> HTTPRequest::decodedParameter(const std::string& key) const {

@@ -143,7 +143,7 @@ HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
     if (!uploads) return notFound();
     const std::optional<std::string> bytes = request.parameter("bytes");
     std::optional<UploadRefusal> refusal =
-        uploads->check(request.decodedParameter("name"), bytes ? Text::parseInteger(*bytes) : std::nullopt);
+        uploads->check(request.decodedParameter("name"), bytes ? Text::parseDigits(*bytes) : std::nullopt);
     if (refusal) return refused(*refusal);
     return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
 }

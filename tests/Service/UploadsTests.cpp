@@ -340,6 +340,11 @@ TEST_F(UploadServerTest, TheCheckAndTheUploadApplyOneNameRule) {
             EXPECT_EQ(sent.body, json({{"error", notMedia}}).dump());
         }
     }
+    // The size too is digits alone, in the query as in the head.
+    EXPECT_EQ(askServer(port, "GET /trelk/upload?t=" + token + "&name=b.mov&bytes=%2B100 HTTP/1.1\r\n\r\n").status, 411);
+    TestSocket withSign(port);
+    withSign.send(head("name=b.mov", "+100") + movieBytes(100));
+    EXPECT_EQ(parseReply(withSign.receiveAll()).status, 411);
     EXPECT_EQ(namesIn(drop), (std::vector<std::string>{"%zz.mov", "caf\xc3\xa9 take.mov", "clip.mov",
                                                        "x.mov", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9.mov"}));
 }
