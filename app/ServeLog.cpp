@@ -29,7 +29,7 @@ void ServeLog::update() {
         lastStatus = model.status();
         line(lastStatus);
     }
-    tellLinkedFolders();
+    if (listenerTried) tellLinkedFolders();
     std::map<std::string, Seen> listed; // jobs that left the list are forgotten
     for (const Job& job : model.jobs()) {
         Seen& told = listed[job.id] = seen[job.id];
