@@ -29,7 +29,10 @@ void ServeLog::update() {
         lastStatus = model.status();
         line(lastStatus);
     }
-    if (listenerTried) tellLinkedFolders();
+    if (listenerTried) {
+        tellLinkedFolders();
+        tellLeftOut();
+    }
     std::map<std::string, Seen> listed; // jobs that left the list are forgotten
     for (const Job& job : model.jobs()) {
         Seen& told = listed[job.id] = seen[job.id];
@@ -69,6 +72,12 @@ void ServeLog::tellLinkedFolders() {
         if (!std::filesystem::is_symlink(folder, error) || !linkedTold.insert(std::string(name)).second) continue;
         line(std::string(name) + " is a link, not a folder of the library · " + why);
     }
+}
+
+void ServeLog::tellLeftOut() {
+    for (const std::string& path : model.leftOutOfLibrary())
+        if (leftOutTold.insert(path).second)
+            line("left out of the library's listing · " + path + " · its name is not UTF-8, so a page could not ask for it");
 }
 
 // A file name's control characters would move the cursor or change the colours.

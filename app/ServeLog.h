@@ -26,6 +26,7 @@ private:
     void update();
     void tell(const Job& job, Seen& seen);
     void tellLinkedFolders();
+    void tellLeftOut();
     void line(const std::string& text);
 
     const TrelkModel& model;
@@ -34,4 +35,5 @@ private:
     std::string lastStatus;
     std::map<std::string, Seen> seen;
     std::set<std::string> linkedTold; // the library's folders found to be links, said once
+    std::set<std::string> leftOutTold; // files the listing leaves out, said once
 };

@@ -144,7 +144,7 @@ TrelkModel::Pass TrelkModel::refresh() {
     Pass pass;
     // A library nobody touched is not read again: the snapshot stands as it is.
     if (!libraryChanges.changed()) return pass;
-    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library));
+    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library, &pass.leftOut));
     snapshot.set(pass.assets);
     pass.mastersBytes = 0;
     for (const KeptMaster& master : queue.keptMasters()) *pass.mastersBytes += master.bytes;
@@ -157,6 +157,10 @@ void TrelkModel::publish(const Pass& pass) {
     if (pass.mastersBytes) keptBytes = *pass.mastersBytes;
     if (pass.assets && *pass.assets != publishedAssets) {
         publishedAssets = *pass.assets;
+        different = true;
+    }
+    if (pass.assets && pass.leftOut != publishedLeftOut) {
+        publishedLeftOut = pass.leftOut;
         different = true;
     }
     if (pass.assets) probe();

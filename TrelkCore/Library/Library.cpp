@@ -160,7 +160,7 @@ namespace Library {
 
 fs::path defaultFolder() { return Files::home() / "Movies" / "vorlane Library"; }
 
-std::vector<Asset> scan(const fs::path& folder) {
+std::vector<Asset> scan(const fs::path& folder, std::vector<std::string>* leftOut) {
     const fs::path root = fs::absolute(folder).lexically_normal();
     std::optional<std::vector<Files::Entry>> entries = Files::regularFiles(root, [](std::string_view name, int depth) {
         return depth == 1 && (name == "Drop here" || name == "Masters");
@@ -168,7 +168,10 @@ std::vector<Asset> scan(const fs::path& folder) {
     if (!entries) return {};
     // A name that is not UTF-8 (an old archive's Latin-1) could not be asked for again by the page.
     std::erase_if(*entries, [&](const Files::Entry& entry) {
-        return !Text::validUTF8(std::string_view(entry.path.native()).substr(root.native().size()));
+        const std::string_view relative = std::string_view(entry.path.native()).substr(root.native().size() + 1);
+        if (Text::validUTF8(relative)) return false;
+        if (leftOut) leftOut->emplace_back(relative);
+        return true;
     });
     Scan scan{root.string(), {}, {}};
     addManifests(scan, *entries, setSuffix, setAsset);
