@@ -27,6 +27,8 @@ void StoreFile::save(std::string_view bytes) {
         toSetAside = false;
     }
     try {
+        // tokens.json beside the others: a folder another user may write would let them swap it.
+        Files::createPrivateFolders(file.parent_path());
         Files::writeAtomically(file, bytes, mode);
     } catch (const std::exception&) {
         // The store in memory stays as it is for this run.

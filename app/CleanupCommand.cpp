@@ -1,6 +1,7 @@
 #include "app/CleanupCommand.h"
 
 #include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "app/TrelkModel.h"
 
 #include "TrelkCore/Library/Library.h"
@@ -8,11 +9,6 @@
 #include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Projects/Cleanup.h"
 #include "TrelkCore/Projects/Projects.h"
-#include "TrelkCore/Service/Server.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <set>
@@ -20,41 +16,14 @@
 
 namespace {
 
-// Whether a service of ours answers its hello on this port.
-bool serviceAnswers(uint16_t port) {
-    Files::Descriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket) return false;
-    timeval patience{2, 0};
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) return false;
-    try {
-        Files::writeAll(socket.get(), "GET /trelk/hello HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    } catch (const std::exception&) {
-        return false;
-    }
-    std::string reply(4096, '\0');
-    ssize_t count = Files::readFully(socket.get(), reply.data(), reply.size());
-    return count > 0 && reply.substr(0, size_t(count)).find(R"("app":"vorlane-trelk")") != std::string::npos;
-}
-
-bool serviceRuns() {
-    for (uint16_t port : Server::ports)
-        if (serviceAnswers(port)) return true;
-    return false;
-}
-
 void print(const std::vector<CleanupGroup>& groups) {
     if (groups.empty()) std::printf("Nothing to clean up.\n");
     for (const CleanupGroup& group : groups) {
-        std::printf("%s  %s · %s · %s\n", group.on ? "[on] " : "[off]", group.id.c_str(), group.title.c_str(),
-                    Text::byteCount(group.bytes()).c_str());
+        std::printf("%s  %s · %s · %s\n", group.on ? "[on] " : "[off]", group.id.c_str(),
+                    Text::terminalSafe(group.title).c_str(), Text::byteCount(group.bytes()).c_str());
         std::printf("       %s\n", group.detail.c_str());
         for (const CleanupItem& item : group.items)
-            std::printf("       - %s · %s\n", item.name.c_str(), Text::byteCount(item.bytes).c_str());
+            std::printf("       - %s · %s\n", Text::terminalSafe(item.name).c_str(), Text::byteCount(item.bytes).c_str());
     }
 }
 
@@ -69,15 +38,20 @@ bool choose(std::vector<CleanupGroup>& groups, const std::set<std::string_view>&
     return true;
 }
 
-int trash(std::vector<CleanupGroup>& groups, const std::set<std::string_view>& names, Projects& projects) {
-    // Two writers of the same stores would lose each other's changes.
-    if (serviceRuns()) {
+int trash(std::vector<CleanupGroup>& groups, const std::set<std::string_view>& names, Projects& projects,
+          const std::filesystem::path& library) {
+    // Two writers of the same stores would lose each other's changes. The instance lock is this
+    // user's own: another user's service, or another program on the ports, is no matter; held
+    // until the end, it keeps a service from starting meanwhile.
+    SingleInstance instance;
+    if (!instance.claimLock()) {
         std::fputs("vorlane Trelk is running: use its clean-up, or quit it first\n", stderr);
         return 1;
     }
     if (!choose(groups, names)) return 1;
-    const std::vector<std::string> failed = Cleanup::run(Cleanup::chosen(groups), projects, Library::toTrash);
-    for (const std::string& name : failed) std::fprintf(stderr, "Couldn't move to the Trash: %s\n", name.c_str());
+    const std::vector<std::string> failed = Cleanup::run(Cleanup::chosen(groups), library, projects, Library::toTrash);
+    for (const std::string& name : failed)
+        std::fprintf(stderr, "Couldn't move to the Trash: %s\n", Text::terminalSafe(name).c_str());
     return failed.empty() ? 0 : 1;
 }
 
@@ -97,5 +71,5 @@ int cleanupCommand(const std::vector<std::string_view>& arguments) {
         print(groups);
         return 0;
     }
-    return trash(groups, {arguments.begin() + 1, arguments.end()}, projects);
+    return trash(groups, {arguments.begin() + 1, arguments.end()}, projects, setup.library);
 }

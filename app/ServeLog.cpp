@@ -1,5 +1,7 @@
 #include "app/ServeLog.h"
 
+#include "TrelkCore/Platform/Text.h"
+
 #include <cmath>
 
 namespace {
@@ -29,6 +31,10 @@ void ServeLog::update() {
     if (listenerTried && model.status() != lastStatus) {
         lastStatus = model.status();
         line(lastStatus);
+    }
+    if (listenerTried) {
+        tellLinkedFolders();
+        tellLeftOut();
     }
     std::map<std::string, Seen> listed; // jobs that left the list are forgotten
     for (const Job& job : model.jobs()) {
@@ -60,7 +66,25 @@ void ServeLog::tell(const Job& job, Seen& seen) {
     seen.ended = true;
 }
 
+// The queue leaves a linked "Drop here" or "Masters" alone: nothing would say why otherwise.
+void ServeLog::tellLinkedFolders() {
+    for (const auto& [name, why] : {std::pair{Jobs::dropName, "nothing is taken from it or uploaded into it"},
+                                    std::pair{Jobs::mastersName, "no master is kept in it"}}) {
+        const std::filesystem::path folder = model.folder() / name;
+        std::error_code error;
+        if (!std::filesystem::is_symlink(folder, error) || !linkedTold.insert(std::string(name)).second) continue;
+        line(std::string(name) + " is a link, not a folder of the library · " + why);
+    }
+}
+
+void ServeLog::tellLeftOut() {
+    for (const std::string& path : model.leftOutOfLibrary())
+        if (leftOutTold.insert(path).second)
+            line("left out of the library's listing · " + path + " · its name is not UTF-8, so a page could not ask for it");
+}
+
+// A file name's control characters would move the cursor or change the colours.
 void ServeLog::line(const std::string& text) {
-    std::fprintf(output, "%s\n", text.c_str());
+    std::fprintf(output, "%s\n", Text::terminalSafe(text).c_str());
     std::fflush(output);
 }

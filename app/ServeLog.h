@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 // What `serve` tells the terminal, a line per change: the status once the listener has tried
@@ -24,6 +25,8 @@ private:
     void ready();
     void update();
     void tell(const Job& job, Seen& seen);
+    void tellLinkedFolders();
+    void tellLeftOut();
     void line(const std::string& text);
 
     const TrelkModel& model;
@@ -31,4 +34,6 @@ private:
     bool listenerTried = false;
     std::string lastStatus;
     std::map<std::string, Seen> seen;
+    std::set<std::string> linkedTold; // the library's folders found to be links, said once
+    std::set<std::string> leftOutTold; // files the listing leaves out, said once
 };

@@ -69,8 +69,8 @@ void SingleInstance::privateFolder() const {
         throw TrelkError("the folder for the running instance is not private to this user: " + folder.string());
 }
 
-bool SingleInstance::claim() {
-    if (server.isListening()) return true;
+bool SingleInstance::claimLock() {
+    if (lock) return true;
     privateFolder();
     const fs::path lockPath = folder / "vorlane-trelk.lock";
     Files::Descriptor file(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -79,12 +79,18 @@ bool SingleInstance::claim() {
         if (errno == EWOULDBLOCK) return false;
         throw std::system_error(errno, std::generic_category(), lockPath.string());
     }
+    lock = std::move(file);
+    return true;
+}
+
+bool SingleInstance::claim() {
+    if (server.isListening()) return true;
+    if (!claimLock()) return false;
     // Holding the lock, any socket file is a crashed run's.
     QLocalServer::removeServer(QString::fromStdString(socketPath.string()));
     server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server.listen(QString::fromStdString(socketPath.string())))
         throw TrelkError("couldn't listen on " + socketPath.string() + ": " + server.errorString().toStdString());
-    lock = std::move(file);
     return true;
 }
 

@@ -20,6 +20,9 @@ public:
     // True when this process is now the one instance: the lock is held and the socket listens.
     // Throws when the folder cannot hold them (missing and not creatable, or not the user's own).
     bool claim();
+    // The lock alone: true when no instance runs, and none can start while this one lives.
+    // Throws as claim does.
+    bool claimLock();
     // Asks the running instance to open its window, handing over the token the desktop gave this
     // start to bring a window to the front (Wayland's activation); false when none answered.
     bool askToOpen(const std::string& activationToken = {});

@@ -49,6 +49,7 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
     router.jobs = [this] { return queue.jobs(); };
     router.uploads = &uploads;
     router.projects = &projectStore;
+    router.libraryFolder = library;
     shownProject = storedLibraryProject();
     publishProjects(projectStore.all());
     // Comes on the thread that changed the store; the server stops before the store goes.
@@ -147,7 +148,7 @@ TrelkModel::Pass TrelkModel::refresh() {
     Pass pass;
     // A library nobody touched is not read again: the snapshot stands as it is.
     if (!libraryChanges.changed()) return pass;
-    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library));
+    pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library, &pass.leftOut));
     snapshot.set(pass.assets);
     pass.mastersBytes = 0;
     for (const KeptMaster& master : queue.keptMasters()) *pass.mastersBytes += master.bytes;
@@ -160,6 +161,10 @@ void TrelkModel::publish(const Pass& pass) {
     if (pass.mastersBytes) keptBytes = *pass.mastersBytes;
     if (pass.assets && *pass.assets != publishedAssets) {
         publishedAssets = *pass.assets;
+        different = true;
+    }
+    if (pass.assets && pass.leftOut != publishedLeftOut) {
+        publishedLeftOut = pass.leftOut;
         different = true;
     }
     if (pass.assets) probe();

@@ -54,6 +54,8 @@ public:
     std::optional<uint16_t> port() const { return listeningPort; }
     int paired() const { return pairedCount; }
     const std::vector<Asset>& assets() const { return publishedAssets; }
+    // The library's files the last scan left out, their paths not being UTF-8.
+    const std::vector<std::string>& leftOutOfLibrary() const { return publishedLeftOut; }
     const std::vector<Job>& jobs() const { return publishedJobs; }
     // The projects the browser posted, most recently seen first.
     const std::vector<Project>& projects() const { return publishedProjects; }
@@ -140,6 +142,7 @@ private:
     // What a pass found; none when the library, "Masters" with it, did not change.
     struct Pass {
         std::shared_ptr<const std::vector<Asset>> assets;
+        std::vector<std::string> leftOut;
         std::optional<int64_t> mastersBytes;
     };
     void queuePairAsk(PairAsk ask);
@@ -173,6 +176,7 @@ private:
     std::optional<uint16_t> listeningPort;
     int pairedCount = 0;
     std::vector<Asset> publishedAssets;
+    std::vector<std::string> publishedLeftOut;
     std::vector<Job> publishedJobs;
     std::vector<Project> publishedProjects;
     int64_t keptBytes = 0;

@@ -159,7 +159,7 @@ void TrelkModel::cancelCleanup() {
 
 void TrelkModel::runCleanup(const std::vector<CleanupGroup>& groups) {
     cancelCleanup();
-    const std::vector<std::string> failed = Cleanup::run(Cleanup::chosen(groups), projectStore, Library::toTrash);
+    const std::vector<std::string> failed = Cleanup::run(Cleanup::chosen(groups), library, projectStore, Library::toTrash);
     rescan();
     if (!failed.empty()) desktop.alert({"Couldn't move to the Trash: " + Text::joined(failed, ", ")});
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,6 +50,23 @@ TEST(StoreFile, AStoreThatReadsOrIsMissingIsSimplyReplaced) {
     EXPECT_EQ(modeOf(temp / "missing.json"), 0600u);
     EXPECT_FALSE(fs::exists(temp / "missing.json.unreadable"));
     EXPECT_FALSE(fs::exists(temp / "good.json.unreadable"));
+}
+
+} // namespace
+
+namespace {
+
+// tokens.json is a store: under umask 0 another user could otherwise swap the folder's files.
+TEST(StoreFile, ItsFolderIsMadeForThisUserAloneWhateverTheUmask) {
+    TempFolder folder;
+    const mode_t before = ::umask(0);
+    StoreFile store(folder / "data" / "vorlane Trelk" / "tokens.json", 1024, 0600);
+    store.save("{}");
+    ::umask(before);
+    for (const auto& made : {folder / "data", folder / "data" / "vorlane Trelk"})
+        EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_all) << made;
+    EXPECT_EQ(std::filesystem::status(store.path()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 } // namespace

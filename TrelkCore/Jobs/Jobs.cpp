@@ -118,6 +118,8 @@ std::vector<KeptMaster> Jobs::keptMasters(const fs::path& library, const fs::pat
 
 std::vector<KeptMaster> Jobs::keptIn(const fs::path& masters, const std::map<std::string, Made>& made) {
     std::vector<KeptMaster> kept;
+    // A linked "Masters" holds someone else's files: none of them is ours to offer for the Trash.
+    if (!Files::isRealFolder(masters)) return kept;
     std::error_code error;
     for (fs::directory_iterator entry(masters, error), end; !error && entry != end; entry.increment(error)) {
         const fs::path file = entry->path();

@@ -164,6 +164,9 @@ private:
     void loadRecords();
     static std::map<std::string, Made> madeRecords(std::optional<StoreFile>& store);
     static std::vector<KeptMaster> keptIn(const std::filesystem::path& masters, const std::map<std::string, Made>& made);
+    // Where a dropped master is kept: its name in "Masters", or the next free one when a file
+    // there is not the kept master of a record. Throws when "Masters" is not a folder of its own.
+    std::filesystem::path keptPlace(const std::string& name) const;
     void saveMade(const std::map<std::string, Made>& records);
     // Writes the marks unless a later copy (a higher version) was written meanwhile.
     void saveDismissed(const std::map<std::string, Mark>& marks, uint64_t version);

@@ -1,6 +1,7 @@
 // masters.json and dismissed.json: what was made of each kept master, and what the user dismissed.
 #include "TrelkCore/Jobs/Jobs.h"
 
+#include "TrelkCore/Error.h"
 #include "TrelkCore/JSONField.h"
 #include "TrelkCore/Library/Library.h"
 
@@ -95,4 +96,16 @@ void Jobs::saveDismissed(const std::map<std::string, Mark>& marks, uint64_t vers
     json object = json::object();
     for (const auto& [path, mark] : marks) object[path] = {{"bytes", mark.bytes}, {"modified", mark.modified}};
     save(dismissedStore, object);
+}
+
+fs::path Jobs::keptPlace(const std::string& name) const {
+    if (!Files::isRealFolder(mastersFolder()))
+        throw TrelkError("won't keep masters in a linked folder · make Masters a folder of its own");
+    for (int n = 1;; ++n) {
+        const fs::path place = mastersFolder() / Files::numbered(name, n);
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(place, error))) return place;
+        std::lock_guard guard(lock);
+        if (made.contains(place.string())) return place;
+    }
 }

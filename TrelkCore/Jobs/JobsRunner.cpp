@@ -163,10 +163,11 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
                 Time madeDate) {
     std::error_code error;
     const bool toMasters = job.dropped && !rendition.asItIs && fs::exists(job.master, error);
-    const fs::path keptMaster = mastersFolder() / job.name();
+    fs::path keptMaster;
     std::optional<std::string> kept;
     if (toMasters) {
         Files::createFolders(mastersFolder());
+        keptMaster = keptPlace(job.name());
         kept = keptMaster.string();
     } else if (!job.dropped) {
         kept = job.master.string();
@@ -190,8 +191,10 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
         lastAsset[job.id] = Library::id(name + "/" + rendition.file);
     }
     senses.reached("placed");
-    // Replaces an earlier kept master of the same name in one step: one of the two is always there.
-    if (toMasters) fs::rename(job.master, keptMaster);
+    // Replaces the earlier kept master of the same record in one step: one of the two is always
+    // there. Anything else at that place is never replaced.
+    if (toMasters && before) fs::rename(job.master, keptMaster);
+    else if (toMasters) Files::moveNoReplace(job.master, keptMaster);
     // The master is its own rendition, now in place: "Drop here" lets go of its name.
     else if (job.dropped && rendition.asItIs) fs::remove(job.master, error);
 }

@@ -25,6 +25,8 @@ constexpr size_t madeChecksPerPass = 2048;
 
 Jobs::Seen Jobs::dropFolderFiles() const {
     Seen files;
+    // Through a link the watch would move a folder's files from outside into the library.
+    if (!Files::isRealFolder(dropFolder())) return files;
     std::error_code error;
     for (fs::directory_iterator entry(dropFolder(), error), end; !error && entry != end; entry.increment(error)) {
         const fs::path file = entry->path();
@@ -47,8 +49,12 @@ Jobs::MadeLook Jobs::lookAtMadeMasters() {
         }
         if (!look.checked.empty()) madeResume = look.checked.back();
     }
-    for (const std::string& master : look.checked)
+    // Through a linked "Masters" a record would name someone else's file: it is not looked at.
+    const bool mastersLinked = !Files::isRealFolder(mastersFolder());
+    for (const std::string& master : look.checked) {
+        if (mastersLinked && fs::path(master).parent_path() == mastersFolder()) continue;
         if (std::optional<Files::Facts> read = senses.facts(master)) look.facts.emplace(master, *read);
+    }
     return look;
 }
 

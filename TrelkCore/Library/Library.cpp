@@ -44,11 +44,6 @@ struct Scan {
     }
 };
 
-bool isFolder(const fs::path& path) {
-    std::error_code error;
-    return fs::symlink_status(path, error).type() == fs::file_type::directory;
-}
-
 // The set's parts as they are on disk, or none when one of them is not.
 std::optional<Asset> setAsset(const Scan& scan, const fs::path& manifestPath, std::vector<fs::path>& files) {
     std::optional<SetManifest> manifest = SetManifest::read(manifestPath);
@@ -61,7 +56,7 @@ std::optional<Asset> setAsset(const Scan& scan, const fs::path& manifestPath, st
         if (!Library::safeName(part.dir) || !Library::safeName(part.file) || !seen.insert(part.file).second)
             return std::nullopt;
         const fs::path url = folder / part.dir / part.file;
-        std::optional<Files::Facts> facts = isFolder(folder / part.dir) ? Files::facts(url) : std::nullopt;
+        std::optional<Files::Facts> facts = Files::isRealFolder(folder / part.dir) ? Files::facts(url) : std::nullopt;
         if (!facts) return std::nullopt;
         asset.bytes += facts->size;
         asset.modified = std::max(asset.modified, facts->modified);
@@ -165,12 +160,19 @@ namespace Library {
 
 fs::path defaultFolder() { return Files::home() / "Movies" / "vorlane Library"; }
 
-std::vector<Asset> scan(const fs::path& folder) {
+std::vector<Asset> scan(const fs::path& folder, std::vector<std::string>* leftOut) {
     const fs::path root = fs::absolute(folder).lexically_normal();
     std::optional<std::vector<Files::Entry>> entries = Files::regularFiles(root, [](std::string_view name, int depth) {
         return depth == 1 && (name == "Drop here" || name == "Masters");
     });
     if (!entries) return {};
+    // A name that is not UTF-8 (an old archive's Latin-1) could not be asked for again by the page.
+    std::erase_if(*entries, [&](const Files::Entry& entry) {
+        const std::string_view relative = std::string_view(entry.path.native()).substr(root.native().size() + 1);
+        if (Text::validUTF8(relative)) return false;
+        if (leftOut) leftOut->emplace_back(relative);
+        return true;
+    });
     Scan scan{root.string(), {}, {}};
     addManifests(scan, *entries, setSuffix, setAsset);
     addManifests(scan, *entries, packageSuffix, packageAsset);

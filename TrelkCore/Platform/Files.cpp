@@ -5,9 +5,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gio/gio.h>
+#include <linux/openat2.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,6 +72,25 @@ void walk(int folder, const fs::path& path, int depth, const Skip& skip, std::ve
     }
 }
 
+// Kernels before 5.6 have no openat2: each component is opened from the last without following a link.
+Descriptor openWalking(int folder, const fs::path& relative, int flags) {
+    Descriptor at(::dup(folder));
+    std::vector<fs::path> parts(relative.begin(), relative.end());
+    for (size_t i = 0; at && i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        at = Descriptor(::openat(at.get(), parts[i].c_str(),
+                                 (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return at;
+}
+
+Descriptor regularForReading(Descriptor fd) {
+    struct stat info;
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 } // namespace
 
 void writeAll(int fd, std::string_view bytes) {
@@ -104,6 +125,15 @@ void createFolders(const fs::path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) throw std::system_error(error, "create " + folder.string());
+}
+
+void createPrivateFolders(const fs::path& folder) {
+    std::error_code error;
+    if (folder.empty() || fs::is_directory(folder, error)) return;
+    createPrivateFolders(folder.parent_path());
+    // The umask may take bits away, which would leave the folder unwritable to its owner.
+    if (::mkdir(folder.c_str(), 0700) == 0) ::chmod(folder.c_str(), 0700);
+    else if (errno != EEXIST) fail("create " + folder.string());
 }
 
 void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) {
@@ -144,13 +174,41 @@ ssize_t readFully(int fd, void* buffer, size_t size) {
     return ssize_t(filled);
 }
 
+// Without O_NONBLOCK the open of a named pipe waits for a writer that may never come.
 Descriptor openRegular(const fs::path& path) {
-    // Without O_NONBLOCK the open of a named pipe waits for a writer that may never come.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info;
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return regularForReading(Descriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
+}
+
+Descriptor openRegularBeneath(const fs::path& folder, const fs::path& relative) {
+    return regularForReading(openBeneath(folder, relative, O_RDONLY | O_NONBLOCK));
+}
+
+Descriptor openBeneath(const fs::path& folder, const fs::path& relative, int flags) {
+    const fs::path normal = relative.lexically_normal();
+    if (normal.is_absolute() || normal.empty() || *normal.begin() == "..") return {};
+    Descriptor top(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!top) return {};
+    open_how how{};
+    how.flags = uint64_t(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    // EAGAIN: a rename elsewhere in the tree raced the walk; a few tries, then it counts as missing.
+    for (int tries = 0; tries < 8; ++tries) {
+        const long fd = ::syscall(SYS_openat2, top.get(), normal.c_str(), &how, sizeof how);
+        if (fd >= 0) return Descriptor(int(fd));
+        if (errno == ENOSYS) return openWalking(top.get(), normal, flags);
+        if (errno != EINTR && errno != EAGAIN) return {};
+    }
+    return {};
+}
+
+bool beneath(const fs::path& folder, const fs::path& path) {
+    const fs::path relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
+    return !relative.empty() && bool(openBeneath(folder, relative, O_PATH | O_NOFOLLOW));
+}
+
+bool isRealFolder(const fs::path& path) {
+    std::error_code error;
+    return fs::symlink_status(path, error).type() == fs::file_type::directory;
 }
 
 bool isRegular(const fs::path& path) {
@@ -199,6 +257,12 @@ std::optional<std::vector<Entry>> regularFiles(const fs::path& folder, const Ski
     std::vector<Entry> found;
     walk(top.get(), folder, 1, skip, found);
     return found;
+}
+
+std::string numbered(const std::string& name, int n) {
+    if (n == 1) return name;
+    const fs::path path(name);
+    return path.stem().string() + " " + std::to_string(n) + path.extension().string();
 }
 
 // f_bavail leaves out the blocks kept for the superuser, which an ordinary program cannot use.

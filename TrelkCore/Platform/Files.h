@@ -51,6 +51,8 @@ std::filesystem::path home();
 
 // Creates the folder and any missing parents; throws std::system_error.
 void createFolders(const std::filesystem::path& folder);
+// The same, each folder it creates 0700 whatever the umask: for what only this user may change.
+void createPrivateFolders(const std::filesystem::path& folder);
 
 // Replaces path with bytes, or leaves the old file as it was: a temporary file in the same
 // folder, created with mode from the start, written, synced, renamed over path, folder synced.
@@ -74,6 +76,17 @@ ssize_t readFully(int fd, void* buffer, size_t size);
 Descriptor openRegular(const std::filesystem::path& path);
 // Whether path leads to a regular file, following symbolic links.
 bool isRegular(const std::filesystem::path& path);
+
+// The file at relative, opened with flags from the folder, none unless the whole way lies beneath
+// the folder without a symbolic link on it: a file swapped for a link since it was listed reaches
+// nothing. The folder itself may be reached through a link.
+Descriptor openBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative, int flags);
+// openBeneath's regular file for reading, as openRegular.
+Descriptor openRegularBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative);
+// Whether path lies inside folder (or is it) with no symbolic link on the way; path itself may be one.
+bool beneath(const std::filesystem::path& folder, const std::filesystem::path& path);
+// Whether path is a folder itself, not a link to one.
+bool isRealFolder(const std::filesystem::path& path);
 
 // The whole file, or none when it cannot be read or is larger than maxBytes.
 std::optional<std::string> read(const std::filesystem::path& path, int64_t maxBytes);
@@ -103,6 +116,9 @@ using Skip = std::function<bool(std::string_view name, int depth)>;
 // are left out and symbolic links are never followed, so the walk stays inside folder and ends.
 // None when folder itself cannot be read.
 std::optional<std::vector<Entry>> regularFiles(const std::filesystem::path& folder, const Skip& skip);
+
+// The name for the nth try at a free place: the name itself, then "clip 2.mov", "clip 3.mov" and on.
+std::string numbered(const std::string& name, int n);
 
 // The bytes an ordinary program may still write on the volume that holds path; none when the
 // volume cannot tell.

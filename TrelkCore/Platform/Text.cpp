@@ -4,11 +4,14 @@
 #include <unicode/datefmt.h>
 #include <unicode/reldatefmt.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <array>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -72,6 +75,51 @@ bool hasControl(std::string_view text) {
     return false;
 }
 
+std::string terminalSafe(std::string_view text) {
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const size_t length = sequenceLength(text, at);
+        const bool c1 = length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[at + 1]) <= 0x9f;
+        if (length == 0 || byte < 0x20 || byte == 0x7f || c1) {
+            const size_t count = c1 ? 2 : 1;
+            for (size_t i = 0; i < count; ++i) {
+                char escape[5];
+                std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[at + i]));
+                shown += escape;
+            }
+            at += count;
+            continue;
+        }
+        shown.append(text.substr(at, length));
+        at += length;
+    }
+    return shown;
+}
+
+bool hasMisleading(std::string_view text) {
+    const icu::UnicodeString characters = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+    UChar32 before = U_SENTINEL;
+    for (int32_t at = 0; at < characters.length(); at = characters.moveIndex32(at, 1)) {
+        const UChar32 character = characters.char32At(at);
+        const int8_t type = u_charType(character);
+        if (character == 0x200d) { // the joiner of emoji sequences such as a family
+            const int32_t next = characters.moveIndex32(at, 1);
+            if (next < characters.length() && u_hasBinaryProperty(before, UCHAR_EXTENDED_PICTOGRAPHIC) &&
+                u_hasBinaryProperty(characters.char32At(next), UCHAR_EXTENDED_PICTOGRAPHIC)) {
+                before = character;
+                continue;
+            }
+        }
+        if (type == U_FORMAT_CHAR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR ||
+            type == U_PRIVATE_USE_CHAR || type == U_UNASSIGNED)
+            return true;
+        // A variation selector belongs to the emoji before it.
+        if (!u_hasBinaryProperty(character, UCHAR_VARIATION_SELECTOR)) before = character;
+    }
+    return false;
+}
+
 std::string repairedUTF8(std::string_view bytes) {
     std::string repaired;
     repaired.reserve(bytes.size());
@@ -86,6 +134,14 @@ std::string repairedUTF8(std::string_view bytes) {
         }
     }
     return repaired;
+}
+
+bool allDigits(std::string_view text) {
+    return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<int64_t> parseDigits(std::string_view text) {
+    return allDigits(text) ? parseInteger(text) : std::nullopt;
 }
 
 std::optional<int64_t> parseInteger(std::string_view text) {
@@ -249,13 +305,34 @@ std::string byteCount(int64_t bytes) {
     return text + " " + units[unit];
 }
 
-std::string iso8601(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(time));
+namespace {
+
+std::tm utcParts(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
     std::tm parts{};
     gmtime_r(&seconds, &parts);
+    return parts;
+}
+
+} // namespace
+
+std::string iso8601(std::chrono::system_clock::time_point time) {
+    const std::tm parts = utcParts(time);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string httpDate(std::chrono::system_clock::time_point time) {
+    static constexpr std::array<const char*, 7> days{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr std::array<const char*, 12> months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::tm parts = utcParts(time);
+    char text[40];
+    // strftime's %a and %b would follow the locale the application set.
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[size_t(parts.tm_wday) % 7],
+                  parts.tm_mday, months[size_t(parts.tm_mon) % 12], parts.tm_year + 1900, parts.tm_hour, parts.tm_min,
+                  parts.tm_sec);
     return text;
 }
 

@@ -14,8 +14,24 @@ bool validUTF8(std::string_view bytes);
 // Whether the text holds a control character: C0, DEL or C1 (U+0080 to U+009F).
 bool hasControl(std::string_view text);
 
+// The text for a terminal: control characters (C0, DEL, C1) and bytes that are not UTF-8 as
+// \xNN, so that a file name can neither move the cursor nor change the colours.
+std::string terminalSafe(std::string_view text);
+
+// Whether the UTF-8 text holds a character that makes it show as other text: format characters
+// (bidirectional overrides and isolates, zero-width ones; a joiner between two emoji excepted),
+// line and paragraph separators, private-use and unassigned code points.
+bool hasMisleading(std::string_view text);
+
 // A decimal integer with an optional leading "+" or "-" and nothing else; none on overflow.
 std::optional<int64_t> parseInteger(std::string_view text);
+
+// Whether the text is one or more ASCII digits and nothing else.
+bool allDigits(std::string_view text);
+
+// Digits alone as a decimal integer, as HTTP writes lengths; none for anything else, a sign
+// included, and on overflow.
+std::optional<int64_t> parseDigits(std::string_view text);
 
 // A decimal number, sign and exponent allowed, from the whole text and nothing else; none for
 // text around it, for infinities and NaN.
@@ -57,6 +73,9 @@ std::string byteCount(int64_t bytes);
 
 // ISO 8601 in UTC without fractions of a second: 2026-12-09T10:00:00Z.
 std::string iso8601(std::chrono::system_clock::time_point time);
+
+// The HTTP date (RFC 9110 IMF-fixdate), in English whatever the locale: Thu, 10 Dec 2026 10:00:00 GMT.
+std::string httpDate(std::chrono::system_clock::time_point time);
 
 // A date with its time as the default locale writes them in the default time zone, the date
 // abbreviated and the time short: "Dec 9, 2026, 10:00 AM".

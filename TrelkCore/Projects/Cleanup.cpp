@@ -1,5 +1,6 @@
 #include "TrelkCore/Projects/Cleanup.h"
 
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Projects/Projects.h"
 
 #include <sys/stat.h>
@@ -90,17 +91,21 @@ std::vector<CleanupItem> Cleanup::chosen(const std::vector<CleanupGroup>& groups
     return items;
 }
 
-std::vector<std::string> Cleanup::run(const std::vector<CleanupItem>& items, Projects& projects,
-                                      const Library::Trash& trash) {
+std::vector<std::string> Cleanup::run(const std::vector<CleanupItem>& items, const fs::path& library,
+                                      Projects& projects, const Library::Trash& trash) {
+    const Library::Trash inside = [&](const fs::path& path) {
+        if (!Files::beneath(library, path)) throw std::runtime_error("not in the library");
+        trash(path);
+    };
     std::vector<std::string> failed;
     std::set<std::string> removed;
     for (const CleanupItem& item : items) {
         try {
             if (const auto* asset = std::get_if<Asset>(&item.thing)) {
-                Library::remove(*asset, trash);
+                Library::remove(*asset, inside);
                 removed.insert(asset->id);
             } else {
-                trash(std::get<fs::path>(item.thing));
+                inside(std::get<fs::path>(item.thing));
             }
         } catch (const std::exception&) {
             failed.push_back(item.name);

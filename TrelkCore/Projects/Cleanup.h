@@ -46,7 +46,9 @@ std::vector<CleanupGroup> plan(const std::vector<Asset>& assets, const std::vect
                                const std::vector<KeptMaster>& masters, const std::filesystem::path& library);
 // The items of the groups switched on, each once.
 std::vector<CleanupItem> chosen(const std::vector<CleanupGroup>& groups);
-// Moves the items away; the names of those that could not be, in order.
-std::vector<std::string> run(const std::vector<CleanupItem>& items, Projects& projects, const Library::Trash& trash);
+// Moves the items away; the names of those that could not be, in order. What no longer lies
+// beneath the library without a link on the way (swapped since the plan was made) is left.
+std::vector<std::string> run(const std::vector<CleanupItem>& items, const std::filesystem::path& library,
+                             Projects& projects, const Library::Trash& trash);
 
 } // namespace Cleanup

@@ -126,9 +126,8 @@ void Connection::sendOutgoing() {
     }
     const auto* body = std::get_if<HTTPResponse::File>(&reply->body);
     if (!body || reply->headOnly) return finish();
-    // The head is out already: a file that cannot be opened leaves the reply short.
-    file = Files::openRegular(body->path);
-    if (!file) return cancel();
+    file = body->source;
+    if (!file || !*file) return cancel();
     fileOffset = body->lower;
     fileLeft = reply->length();
     sendFile();
@@ -138,7 +137,7 @@ void Connection::sendOutgoing() {
 // does not keep the other connections waiting.
 void Connection::sendFile() {
     for (int64_t turn = std::min<int64_t>(fileLeft, filePiece); turn > 0;) {
-        ssize_t sent = sendFromFile(socket(), file.get(), fileOffset, size_t(turn));
+        ssize_t sent = sendFromFile(socket(), file->get(), fileOffset, size_t(turn));
         if (sent < 0 && errno == EAGAIN) return await(asio::socket_base::wait_write, &Connection::sendFile);
         // 0: the file became shorter than the head announced. The reply is left short.
         if (sent <= 0) return cancel();

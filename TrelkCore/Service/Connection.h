@@ -33,6 +33,8 @@ public:
                SerialQueue& disk);
 
     void start();
+    // Whether the request's head has still not all arrived.
+    bool awaitingHead() const { return !head && !reply; }
     // Ends the connection at once, without a reply; an upload under way is aborted.
     void cancel();
 
@@ -89,7 +91,7 @@ private:
     std::optional<HTTPResponse> reply;
     std::string outgoing;                 // the head, and a body held in memory
     size_t outgoingSent = 0;
-    Files::Descriptor file;
+    std::shared_ptr<const Files::Descriptor> file;
     int64_t fileOffset = 0;
     int64_t fileLeft = 0;
     size_t drained = 0;

@@ -2,6 +2,7 @@
 // the other, so that at most two pieces are held and a slow disk slows the sender, through the
 // socket's window, rather than the server.
 #include "TrelkCore/Service/Connection.h"
+#include "TrelkCore/Service/Uploads.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +17,7 @@ std::optional<UploadRefusal> written(Upload& upload, std::string_view piece) {
     } catch (const UploadRefusal& refusal) {
         return refusal;
     } catch (const std::exception&) {
-        return UploadRefusal(500, "couldn't write to Drop here");
+        return UploadRefusal(500, std::string(Uploads::dropUnwritable));
     }
 }
 

@@ -1,11 +1,15 @@
 #pragma once
+#include "TrelkCore/Platform/Files.h"
+
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +38,8 @@ struct HTTPRequest {
     HTTPQuery query;
     HTTPHeaders headers;
     std::string body;
+    // Query keys whose value did not decode and is kept as it was sent.
+    std::set<std::string> undecoded;
 
     HTTPRequest(std::string method, std::string path, HTTPQuery query, HTTPHeaders headers,
                 std::string body = {});
@@ -48,12 +54,17 @@ struct HTTPRequest {
     static size_t bodyLength(const HTTPRequest& head);
     // A whole request with its body; none while bytes are missing. Throws HTTPError.
     static std::optional<HTTPRequest> parse(std::string_view bytes);
-    // A request target as (path, query), both decoded.
-    static std::pair<std::string, HTTPQuery> split(std::string_view target);
+    // A request target as (path, query), both decoded; the keys of values that did not decode
+    // are added to undecoded.
+    static std::pair<std::string, HTTPQuery> split(std::string_view target, std::set<std::string>* undecoded = nullptr);
 
     std::optional<std::string> header(std::string_view name) const;
     // A query parameter's value, or none when the query lacks it.
     std::optional<std::string> parameter(const std::string& key) const;
+    // The "content-length" header's value; none when it is missing or not digits alone (RFC 9110).
+    std::optional<int64_t> contentLength() const;
+    // A query parameter as parameter gives it, none also when it did not decode: for a value that must be what the client meant.
+    std::optional<std::string> decodedParameter(const std::string& key) const;
 
     bool operator==(const HTTPRequest&) const = default;
 };
@@ -64,9 +75,10 @@ struct HTTPRequest::Head {
 };
 
 struct HTTPResponse {
-    // Bytes of a file on disk, lower to upper inclusive, read when the reply is sent.
+    // Bytes of a file on disk, lower to upper inclusive, read when the reply is sent from the
+    // file opened when the reply was made: what is sent is the file that was checked.
     struct File {
-        std::filesystem::path path;
+        std::shared_ptr<const Files::Descriptor> source;
         int64_t lower;
         int64_t upper;
         bool operator==(const File&) const = default;
@@ -76,11 +88,12 @@ struct HTTPResponse {
     int status;
     HTTPHeaders headers;
     Body body;
-    bool headOnly = false; // a reply to HEAD: neither the body nor its length is sent
+    bool headOnly = false; // a reply to HEAD, or 304: neither the body nor its length is sent
 
     HTTPResponse(int status, HTTPHeaders headers, Body body = std::string());
 
-    // The value as compact JSON with sorted keys; "{}" when it cannot be written.
+    // The value as compact JSON with sorted keys, text that is not UTF-8 repaired; 500 when it
+    // cannot be written.
     static HTTPResponse json(const nlohmann::json& value, int status = 200);
     // {"error": message}
     static HTTPResponse error(int status, std::string_view message);

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 
-#include <sys/stat.h>
-
 #include <vector>
 
 namespace {
@@ -32,18 +30,6 @@ bool is(const Segments& segments, std::initializer_list<std::string_view> expect
     return std::equal(segments.begin(), segments.end(), expected.begin(), expected.end());
 }
 
-std::string_view contentType(const std::filesystem::path& path) {
-    std::string extension = Text::lowercased(path.extension().string());
-    static const std::map<std::string, std::string_view, std::less<>> types{
-        {".mp4", "video/mp4"},         {".m4v", "video/mp4"},   {".mov", "video/quicktime"},
-        {".webm", "video/webm"},       {".json", "application/json"},
-        {".png", "image/png"},         {".jpg", "image/jpeg"},  {".jpeg", "image/jpeg"},
-        {".gif", "image/gif"},         {".webp", "image/webp"}, {".avif", "image/avif"},
-    };
-    auto found = types.find(extension);
-    return found == types.end() ? "application/octet-stream" : found->second;
-}
-
 HTTPResponse notFound() { return HTTPResponse::error(404, "not found"); }
 constexpr size_t maxWalls = 200;
 HTTPResponse notAllowed() { return HTTPResponse::error(403, "not an allowed site"); }
@@ -54,7 +40,6 @@ bool hostPasses(const HTTPRequest& request) {
     return !host || Origins::loopbackHost(*host);
 }
 HTTPResponse pairFirst() { return HTTPResponse::error(401, "pair first"); }
-HTTPResponse noSuchFile() { return HTTPResponse::error(404, "no such file"); }
 HTTPResponse refused(const UploadRefusal& refusal) { return HTTPResponse::error(refusal.status, refusal.message); }
 
 } // namespace
@@ -134,7 +119,7 @@ HTTPResponse Router::uploadEnd(Upload& upload, std::optional<UploadRefusal> erro
     } catch (const UploadRefusal& refusal) {
         return refused(refusal);
     } catch (const std::exception&) {
-        return HTTPResponse::error(500, "couldn't write to Drop here");
+        return HTTPResponse::error(500, Uploads::dropUnwritable);
     }
 }
 
@@ -158,31 +143,9 @@ HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
     if (!uploads) return notFound();
     const std::optional<std::string> bytes = request.parameter("bytes");
     std::optional<UploadRefusal> refusal =
-        uploads->check(request.parameter("name"), bytes ? Text::parseInteger(*bytes) : std::nullopt);
+        uploads->check(request.decodedParameter("name"), bytes ? Text::parseDigits(*bytes) : std::nullopt);
     if (refusal) return refused(*refusal);
     return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
-}
-
-HTTPResponse Router::file(const std::filesystem::path& path, std::optional<std::string_view> range) {
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return noSuchFile();
-    const int64_t size = info.st_size;
-    HTTPHeaders headers{{"Content-Type", std::string(contentType(path))},
-                        {"Accept-Ranges", "bytes"},
-                        {"Cache-Control", "private, max-age=3600"}};
-    ByteRange::Result asked = ByteRange::parse(range, size);
-    if (const auto* part = std::get_if<ByteRange::Part>(&asked)) {
-        headers["Content-Range"] = "bytes " + std::to_string(part->lower) + "-" +
-                                   std::to_string(part->upper) + "/" + std::to_string(size);
-        return HTTPResponse(206, std::move(headers), HTTPResponse::File{path, part->lower, part->upper});
-    }
-    if (std::holds_alternative<ByteRange::Unsatisfiable>(asked)) {
-        headers["Content-Range"] = "bytes */" + std::to_string(size);
-        return HTTPResponse(416, std::move(headers));
-    }
-    if (size == 0) return HTTPResponse(200, std::move(headers));
-    return HTTPResponse(200, std::move(headers), HTTPResponse::File{path, 0, size - 1});
 }
 
 HTTPResponse Router::library() const {
@@ -190,17 +153,6 @@ HTTPResponse Router::library() const {
     if (Assets all = currentAssets())
         for (const Asset& asset : *all) listed.push_back(asset.json());
     return HTTPResponse::json({{"assets", std::move(listed)}, {"jobs", JobListing::json(jobs ? jobs() : std::vector<Job>{})}});
-}
-
-// Only the library decides which file a name reaches: nothing of the request becomes a path.
-HTTPResponse Router::assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const {
-    Assets all = currentAssets();
-    if (!all) return noSuchFile();
-    auto asset = std::ranges::find(*all, id, &Asset::id);
-    if (asset == all->end()) return noSuchFile();
-    std::optional<std::filesystem::path> path = Library::file(name, *asset);
-    if (!path) return noSuchFile();
-    return file(*path, request.header("range"));
 }
 
 Router::Assets Router::currentAssets() const { return assets ? assets() : nullptr; }

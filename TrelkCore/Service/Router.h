@@ -31,8 +31,9 @@ public:
     UploadStart upload(const HTTPRequest& head) override;
     HTTPResponse uploaded(Upload& upload, std::optional<UploadRefusal> error) override;
 
-    // A file as 200, 206 or 416 by the range asked for; 404 when it has no readable size.
-    static HTTPResponse file(const std::filesystem::path& path, std::optional<std::string_view> range);
+    // An opened file, named for its type, as 200, 206, 304 or 416 by the request's range and
+    // validators; 404 when it is not open or not a regular file.
+    static HTTPResponse file(Files::Descriptor opened, std::string_view name, const HTTPRequest& request);
 
     // Called on the server's thread when a page asks to pair; must return at once.
     PairRequest onPairRequest;
@@ -41,6 +42,8 @@ public:
     // Set before the server starts; none: uploads, or projects, are not found.
     Uploads* uploads = nullptr;
     Projects* projects = nullptr;
+    // The library folder: files are served only from beneath it. Set before the server starts.
+    std::filesystem::path libraryFolder;
 
 private:
     bool tokenPasses(const HTTPRequest& request) const;

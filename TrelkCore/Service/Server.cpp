@@ -3,8 +3,10 @@
 #include "TrelkCore/Service/Connection.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <list>
 
@@ -29,6 +31,21 @@ std::optional<tcp::acceptor> listenOn(asio::io_context& io, const asio::ip::addr
     if (!error) acceptor.native_non_blocking(true, error);
     if (error) return std::nullopt;
     return acceptor;
+}
+
+// Descriptors kept back from connections: the files served, the stores, the making's pipes.
+constexpr rlim_t reserved = 128;
+
+// The open-file soft limit raised to the hard one, and the connections it leaves room for.
+size_t connectionCap() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 512;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return size_t(std::max<rlim_t>(limit.rlim_cur, 2 * reserved) - reserved);
 }
 
 // File bodies go out through sendfile, which has no MSG_NOSIGNAL: a peer that left would raise
@@ -65,7 +82,8 @@ struct Server::State {
     RequestHandler& handler;
     std::atomic<uint32_t> port{0}; // 0 while not listening; read from any thread
     std::list<Listener> listeners;
-    std::vector<std::weak_ptr<Connection>> connections;
+    std::vector<std::weak_ptr<Connection>> connections; // in the order they came
+    const size_t cap = connectionCap();
 };
 
 void Server::State::listen(const std::vector<uint16_t>& portList, const Ready& ready) {
@@ -126,6 +144,18 @@ void Server::State::serve(Files::Descriptor socket, tcp protocol) {
     // hold another reference, and only they are left to close at a stop.
     if (connection.use_count() == 1) return;
     std::erase_if(connections, [](const std::weak_ptr<Connection>& c) { return c.expired(); });
+    // A flood of requests that never end their head must not take the last descriptor from a
+    // page: the oldest of them goes.
+    if (connections.size() >= cap) {
+        auto oldest = std::ranges::find_if(connections, [](const std::weak_ptr<Connection>& weak) {
+            std::shared_ptr<Connection> old = weak.lock();
+            return old && old->awaitingHead();
+        });
+        if (oldest != connections.end()) {
+            oldest->lock()->cancel();
+            connections.erase(oldest); // it lives on until its wait ends, but its socket is closed
+        }
+    }
     connections.push_back(connection);
 }
 

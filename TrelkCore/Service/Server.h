@@ -18,6 +18,8 @@ public:
 
     using Ready = std::function<void(std::optional<uint16_t> port)>;
 
+    // Raises the process's open-file soft limit to its hard limit, and keeps the connections
+    // below it.
     explicit Server(RequestHandler& handler);
     // Waits for the server's thread to end.
     ~Server();

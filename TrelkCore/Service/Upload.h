@@ -27,6 +27,7 @@ public:
     const std::optional<std::string> set;
     const int of;
     std::optional<std::string> origin;
+    std::string page; // the token of the page that sent it: its batch is that page's alone
     int64_t received = 0;
     const std::filesystem::path temp;
     Files::Descriptor handle; // closed once finished or aborted

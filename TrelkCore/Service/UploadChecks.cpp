@@ -34,7 +34,7 @@ std::optional<std::string> Uploads::cleanName(std::string_view name) {
     std::ranges::replace(text, ':', '-');
     text = std::string(Text::trim(text, " \t\n\r\v\f"));
     if (text.empty() || text.starts_with('.') || text.size() > 200 || !Text::validUTF8(text) ||
-        Jobs::partial(text) || Text::hasControl(text) || !MediaKinds::isMaster(text))
+        Jobs::partial(text) || Text::hasControl(text) || Text::hasMisleading(text) || !MediaKinds::isMaster(text))
         return std::nullopt;
     return text;
 }

@@ -17,11 +17,6 @@ namespace {
 
 constexpr auto staleAfter = std::chrono::hours(1);
 
-std::optional<int64_t> headerNumber(const HTTPRequest& request, std::string_view name) {
-    std::optional<std::string> value = request.header(name);
-    return value ? Text::parseInteger(*value) : std::nullopt;
-}
-
 bool goesWithout(const HTTPRequest& request) {
     std::optional<std::string> encoding = request.header("transfer-encoding");
     return encoding && Text::lowercased(*encoding) != "identity";
@@ -48,31 +43,27 @@ void removeQuietly(const fs::path& path) {
     fs::remove(path, ignored);
 }
 
-// The name itself, then "clip 2.mov", "clip 3.mov" and on.
-std::string numbered(const std::string& name, int n) {
-    if (n == 1) return name;
-    const fs::path path(name);
-    return path.stem().string() + " " + std::to_string(n) + path.extension().string();
-}
-
 } // namespace
 
 Uploads::Uploads(fs::path drop, Queue queue) : freeSpace(Files::freeSpace), drop(std::move(drop)), queue(std::move(queue)) {}
 
 std::shared_ptr<Upload> Uploads::begin(const HTTPRequest& request) {
     if (goesWithout(request)) throw UploadRefusal(411, "send the file with its size");
-    const std::optional<int64_t> bytes = headerNumber(request, "content-length");
-    const std::optional<std::string> asked = request.parameter("name");
+    const std::optional<int64_t> bytes = request.contentLength();
+    const std::optional<std::string> asked = request.decodedParameter("name");
     if (std::optional<UploadRefusal> refusal = check(asked, bytes)) throw *refusal;
     const std::string name = *cleanName(*asked);
     const std::string id = Crypto::randomHex(4);
     std::error_code ignored;
     fs::create_directories(drop, ignored);
+    // A "Drop here" that is a link would put the body, and later the watch's takings, outside the library.
+    if (!Files::isRealFolder(drop)) throw UploadRefusal(500, std::string(dropUnwritable));
     fs::path temp = drop / (std::string(tempPrefix) + id + "-" + name);
-    Files::Descriptor handle(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!handle) throw UploadRefusal(500, "couldn't write to Drop here");
+    Files::Descriptor handle(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!handle) throw UploadRefusal(500, std::string(dropUnwritable));
     auto upload = std::make_shared<Upload>(id, name, *bytes, batchKey(request), batchSize(request), std::move(temp),
                                            std::move(handle));
+    upload->page = request.parameter("t").value_or("");
     std::lock_guard guard(lock);
     active[id] = upload;
     return upload;
@@ -87,7 +78,8 @@ nlohmann::json Uploads::finish(Upload& upload) {
     Arrivals files{{upload.temp, upload.name}};
     if (upload.set && upload.of > 1) {
         std::lock_guard guard(lock);
-        auto [entry, created] = batches.try_emplace(*upload.set, Batch{upload.of, {}, {}});
+        // Another page's parts under the same key make a batch of their own.
+        auto [entry, created] = batches.try_emplace(upload.page + "\n" + *upload.set, Batch{upload.of, {}, {}});
         Batch& batch = entry->second;
         batch.files.emplace_back(upload.temp, upload.name);
         batch.at = std::chrono::system_clock::now();
@@ -97,6 +89,8 @@ nlohmann::json Uploads::finish(Upload& upload) {
         batches.erase(entry);
     }
     auto [names, jobs] = handOver(files);
+    // "Drop here" went while the body arrived: nothing was kept, and the page must not think it was.
+    if (names.empty()) throw UploadRefusal(500, std::string(dropUnwritable));
     const std::string last = names.empty() ? upload.name : names.back();
     return nlohmann::json{{"jobs", jobs}, {"name", last}, {"names", names}, {"ok", true}};
 }
@@ -158,7 +152,7 @@ std::pair<std::vector<std::string>, std::vector<std::string>> Uploads::handOver(
 // the next number.
 std::optional<fs::path> Uploads::moveIn(const fs::path& temp, const std::string& name) {
     for (int n = 1;; ++n) {
-        fs::path target = drop / numbered(name, n);
+        fs::path target = drop / Files::numbered(name, n);
         try {
             Files::moveNoReplace(temp, target);
             return target;

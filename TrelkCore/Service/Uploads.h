@@ -33,6 +33,7 @@ public:
     static constexpr int64_t spare = 1'073'741'824;
     static constexpr std::string_view notMedia = "not a video or still · MOV, MP4, MXF, MKV, AVI, PNG, JPEG, TIFF…";
     static constexpr std::string_view tempPrefix = ".upload-";
+    static constexpr std::string_view dropUnwritable = "couldn't write to Drop here";
 
     struct Batch {
         int of;
@@ -73,5 +74,5 @@ private:
     const Queue queue;
     std::mutex lock; // guards the two below
     std::map<std::string, std::shared_ptr<Upload>> active;
-    std::map<std::string, Batch> batches;
+    std::map<std::string, Batch> batches; // by the page's token and the batch key
 };

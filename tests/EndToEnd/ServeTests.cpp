@@ -192,7 +192,7 @@ TEST_F(ServeTest, APostedProjectIsKeptAcrossARestart) {
     EXPECT_EQ(service.wait(), 0);
 }
 
-TEST_F(ServeTest, CleanupPrintsThePlanAndTrashesOnlyWhileNoServiceRuns) {
+TEST_F(ServeTest, CleanupPrintsThePlanAndTrashesOnlyWhileNoServiceOfThisUserRuns) {
     const fs::path library = folder / "Movies" / "vorlane Library";
     fs::create_directories(library);
     TestMedia::video(library / "clip.mp4", 64, 36);
@@ -210,10 +210,20 @@ TEST_F(ServeTest, CleanupPrintsThePlanAndTrashesOnlyWhileNoServiceRuns) {
         service.signal(SIGTERM);
         EXPECT_EQ(service.wait(), 0);
     }
+    // Another user's service, on the ports this one would take, is no matter: only this user's lock is.
+    fs::create_directories(folder / "other" / "runtime");
+    fs::permissions(folder / "other" / "runtime", fs::perms::owner_all);
+    Child other(TRELK_PROGRAM, {"serve"},
+                {{"HOME", (folder / "other").string()},
+                 {"XDG_DATA_HOME", (folder / "other" / "data").string()},
+                 {"XDG_RUNTIME_DIR", (folder / "other" / "runtime").string()}});
+    EXPECT_TRUE(other.readLine().value_or("").starts_with("listening on 127.0.0.1:"));
     Child trashed(TRELK_PROGRAM, {"cleanup", "--trash", "unused"}, environment());
     EXPECT_EQ(trashed.wait(), 0);
     EXPECT_FALSE(fs::exists(library / "clip.mp4"));
     EXPECT_TRUE(fs::exists(folder / "data" / "Trash" / "files" / "clip.mp4"));
+    other.signal(SIGTERM);
+    EXPECT_EQ(other.wait(), 0);
 }
 
 } // namespace

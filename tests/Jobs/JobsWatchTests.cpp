@@ -211,4 +211,52 @@ TEST_F(JobsWatchTest, ADropFolderThatIsAFileGivesNothing) {
     EXPECT_TRUE(jobs->jobs().empty());
 }
 
+// Through a linked "Drop here" the watch would move files from outside into the library.
+TEST_F(JobsWatchTest, ALinkedDropFolderIsNotWatched) {
+    start();
+    TempFolder outside;
+    writeFile(outside / "victim.mov", "an hour old");
+    fs::last_write_time(outside / "victim.mov", fs::file_time_type::clock::from_sys(now - 3600s));
+    fs::remove(jobs->dropFolder());
+    fs::create_directory_symlink(outside.path(), jobs->dropFolder());
+    passes(2);
+    EXPECT_TRUE(jobs->jobs().empty());
+    EXPECT_EQ(readFile(outside / "victim.mov"), "an hour old");
+}
+
+// A file in "Masters" that no record kept is the user's: never replaced, and never through a link.
+TEST_F(JobsWatchTest, AKeptMasterNeverReplacesAFileItDidNotKeep) {
+    start();
+    TestMedia::video(jobs->dropFolder() / "clip.mov", 160, 90, {"-c:v", "mpeg4"});
+    age(jobs->dropFolder() / "clip.mov", 60s);
+    fs::create_directories(jobs->mastersFolder());
+    writeFile(jobs->mastersFolder() / "clip.mov", "the user's own");
+    passes(2);
+    EXPECT_EQ(readFile(jobs->mastersFolder() / "clip.mov"), "the user's own");
+    EXPECT_TRUE(fs::exists(jobs->mastersFolder() / "clip 2.mov"));
+    for (const KeptMaster& kept : jobs->keptMasters())
+        EXPECT_EQ(kept.output, kept.url.filename() == "clip 2.mov" ? std::optional<std::string>("clip") : std::nullopt);
+
+    TempFolder documents;
+    writeFile(documents / "take.mov", "the user's own");
+    fs::remove_all(jobs->mastersFolder());
+    fs::create_directory_symlink(documents.path(), jobs->mastersFolder());
+    TestMedia::video(jobs->dropFolder() / "take.mov", 160, 90, {"-c:v", "mpeg4"});
+    age(jobs->dropFolder() / "take.mov", 60s);
+    passes(2);
+    ASSERT_EQ(jobsFor(jobs->dropFolder() / "take.mov"), 1u);
+    EXPECT_EQ(stateOf(jobs->jobs().back()), "failed: won't keep masters in a linked folder · make Masters a folder of its own");
+    EXPECT_EQ(readFile(documents / "take.mov"), "the user's own");
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents.path()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(jobs->dropFolder() / "take.mov"));
+    EXPECT_TRUE(jobs->keptMasters().empty());
+
+    // The record of "clip 2.mov" now names a file of the linked folder: it is not made again.
+    later(120s);
+    TestMedia::video(documents / "clip 2.mov", 160, 90, {"-c:v", "mpeg4"});
+    age(documents / "clip 2.mov", 60s);
+    passes(2);
+    EXPECT_EQ(jobsFor(jobs->mastersFolder() / "clip 2.mov"), 0u);
+}
+
 } // namespace

@@ -298,6 +298,17 @@ TEST_F(LibraryScan, NeverListsOrFollowsSymbolicLinks) {
     EXPECT_EQ(names(), Names{"real.mov"});
 }
 
+// An old archive's Latin-1 name could never be asked for again: it is left out, and only it.
+TEST_F(LibraryScan, LeavesOutOnlyTheFilesWhoseNamesAreNotUTF8) {
+    put("caf\xe9.mp4");
+    put("caf\xe9/inside.mov");
+    put("café.mp4");
+    put("zebra.mov");
+    std::vector<std::string> leftOut;
+    EXPECT_EQ(namesOf(Library::scan(library, &leftOut)), (Names{"café.mp4", "zebra.mov"}));
+    EXPECT_EQ(leftOut, (std::vector<std::string>{"caf\xe9/inside.mov", "caf\xe9.mp4"}));
+}
+
 TEST_F(LibraryScan, EndsWhenAFolderLinkLoopsBack) {
     put("Show/a.mov");
     link("Show/up", "..");

@@ -134,3 +134,32 @@ TEST(Files, ReadFollowsLinksToRegularFiles) {
     EXPECT_EQ(Files::read(folder / "link", 100), "bytes");
     EXPECT_EQ(Files::read(folder / "dangling", 100), std::nullopt);
 }
+
+namespace {
+
+// What the file route relies on: inside, a large file and the folder's own link are reached; a
+// link on the way or at the end, and a way out, are not.
+TEST(FilesBeneath, OpensOnlyWhatLiesBeneathWithNoLinkOnTheWay) {
+    TempFolder folder, outside;
+    const std::filesystem::path library = folder / "library";
+    std::filesystem::create_directories(library / "Show");
+    writeFile(library / "Show" / "clip.mov", "inside");
+    writeFile(outside / "clip.mov", "outside");
+    writeFile(library / "Show" / "large.mov", "");
+    std::filesystem::resize_file(library / "Show" / "large.mov", int64_t(3) << 30); // past 2 GiB, sparse
+    std::filesystem::create_directory_symlink(outside.path(), library / "Linked");
+    std::filesystem::create_symlink(outside / "clip.mov", library / "Show" / "link.mov");
+    std::filesystem::create_directory_symlink(library, folder / "through");
+
+    EXPECT_TRUE(Files::openRegularBeneath(library, "Show/clip.mov"));
+    EXPECT_TRUE(Files::openRegularBeneath(library, "Show/large.mov"));
+    EXPECT_TRUE(Files::openRegularBeneath(folder / "through", "Show/clip.mov")) << "the folder itself may be a link";
+    for (const char* relative : {"Linked/clip.mov", "Show/link.mov", "../outside/clip.mov", "Show/../../x", "Show",
+                                 "/etc/passwd", ""})
+        EXPECT_FALSE(Files::openRegularBeneath(library, relative)) << relative;
+    EXPECT_TRUE(Files::beneath(library, library / "Show" / "link.mov")) << "a link itself may be moved away";
+    EXPECT_FALSE(Files::beneath(library, library / "Linked" / "clip.mov"));
+    EXPECT_FALSE(Files::beneath(library, outside / "clip.mov"));
+}
+
+} // namespace

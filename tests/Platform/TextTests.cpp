@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -130,6 +131,17 @@ TEST(TextPercentDecoded, DecodesEscapesOnceAndRefusesBrokenOnesAndNonUTF8) {
 }
 
 } // namespace
+
+TEST(TextTerminalSafe, EscapesControlsAndBytesThatAreNotUTF8AndKeepsTheRest) {
+    EXPECT_EQ(Text::terminalSafe("clip\x1b[31m.mov"), "clip\\x1b[31m.mov");
+    EXPECT_EQ(Text::terminalSafe("a\tb\x7f" "c\xc2\x9b" "d"), "a\\x09b\\x7fc\\xc2\\x9bd");
+    EXPECT_EQ(Text::terminalSafe("caf\xe9 · caf\xc3\xa9"), "caf\\xe9 · caf\xc3\xa9");
+    EXPECT_EQ(Text::terminalSafe(""), "");
+}
+
+TEST(Text, HTTPDatesAreEnglishWhateverTheLocale) {
+    EXPECT_EQ(Text::httpDate(std::chrono::system_clock::from_time_t(784111777)), "Sun, 06 Nov 1994 08:49:37 GMT");
+}
 
 TEST(Text, ByteCountsInDecimalUnitsAtTheirEdges) {
     const std::vector<std::pair<int64_t, std::string>> counts{

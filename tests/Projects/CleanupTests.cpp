@@ -1,5 +1,6 @@
 #include "TrelkCore/Projects/Cleanup.h"
 
+#include "TrelkCore/Jobs/Jobs.h"
 #include "TrelkCore/Projects/Projects.h"
 #include "tests/support/TempFolder.h"
 
@@ -82,14 +83,40 @@ TEST_F(CleanupTest, AFailedItemIsNamedAndKeptInItsProjects) {
     const std::vector<CleanupItem> items{{"a:gone", "gone", 10, video("gone")},
                                          {"a:kept", "kept", 10, video("kept")},
                                          {"m:x", "x.mov", 5, library / "x.mov"}};
+    writeFile(library / "x.mov", "m");
     std::vector<fs::path> trashed;
-    const std::vector<std::string> failed = Cleanup::run(items, projects, [&](const fs::path& path) {
+    const std::vector<std::string> failed = Cleanup::run(items, library, projects, [&](const fs::path& path) {
         if (path.filename() == "kept.mp4") throw std::runtime_error("read-only");
         trashed.push_back(path);
     });
     EXPECT_EQ(failed, std::vector<std::string>{"kept"});
     EXPECT_EQ(trashed, (std::vector<fs::path>{library / "gone.mp4", library / "x.mov"}));
     EXPECT_EQ(projects.project("A")->ties, std::vector<std::string>{"kept"});
+}
+
+// "Masters" linked to a folder of the user's: none of its files is a kept master, and what was
+// planned before the link came is not moved either.
+TEST_F(CleanupTest, ALinkedMastersFolderOffersAndMovesNothingOutside) {
+    TempFolder outside;
+    writeFile(outside / "holiday.mov", "mine");
+    fs::create_directories(library / "Show");
+    writeFile(library / "Show" / "clip.mp4", "v");
+    fs::create_directory_symlink(outside.path(), library / "Masters");
+    EXPECT_EQ(Jobs::keptMasters(library, folder / "masters.json"), std::vector<KeptMaster>{});
+
+    Asset swapped = video("clip");
+    swapped.folder = library / "Show";
+    fs::rename(library / "Show", library / "Show.orig");
+    fs::create_directory_symlink(outside.path(), library / "Show");
+    writeFile(outside / "clip.mp4", "mine");
+    const std::vector<CleanupItem> planned{{"m:h", "holiday.mov", 4, library / "Masters" / "holiday.mov"},
+                                           {"a:clip", "clip", 4, swapped}};
+    Projects projects(std::nullopt);
+    std::vector<fs::path> trashed;
+    const std::vector<std::string> failed =
+        Cleanup::run(planned, library, projects, [&](const fs::path& path) { trashed.push_back(path); });
+    EXPECT_EQ(failed, (std::vector<std::string>{"holiday.mov", "clip"}));
+    EXPECT_EQ(trashed, std::vector<fs::path>{});
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <set>
 
 using json = nlohmann::json;
 namespace fs = std::filesystem;
@@ -34,10 +35,13 @@ std::string movieBytes(size_t count) {
 }
 
 HTTPRequest uploadHead(const std::string& query, std::optional<int64_t> bytes) {
-    auto [path, parsed] = HTTPRequest::split("/trelk/upload?" + query);
+    std::set<std::string> undecoded;
+    auto [path, parsed] = HTTPRequest::split("/trelk/upload?" + query, &undecoded);
     HTTPHeaders headers;
     if (bytes) headers["content-length"] = std::to_string(*bytes);
-    return HTTPRequest("POST", path, parsed, headers);
+    HTTPRequest request("POST", path, parsed, headers);
+    request.undecoded = std::move(undecoded);
+    return request;
 }
 
 std::optional<UploadRefusal> refusalOf(const std::function<void()>& run) {
@@ -107,6 +111,11 @@ TEST(UploadNames, AreCleanedToOneSafeMasterNameOrRefused) {
         {"shots/", std::nullopt},
         {"", std::nullopt},
         {"café ü.png", "café ü.png"},
+        {"\xe2\x80\xae" "vom.mov", std::nullopt},  // right-to-left override
+        {"a\xe2\x80\x8b" "b.mov", std::nullopt},   // zero-width space
+        {"a\xe2\x80\xa8" "b.mov", std::nullopt},   // line separator
+        {"\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9.mov", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9.mov"},
+        {"a\xe2\x80\x8d" "b.mov", std::nullopt},   // a joiner outside an emoji sequence
     };
     for (const auto& [name, cleaned] : cases) EXPECT_EQ(Uploads::cleanName(name), cleaned) << name;
 }
@@ -205,6 +214,27 @@ TEST_F(UploadsTest, ABatchWaitsForItsLastFileThenGoesToTheQueueAsOne) {
     EXPECT_EQ(readFile(drop / "show centre.mov"), movieBytes(100));
 }
 
+TEST_F(UploadsTest, ABatchKeyIsThePagesOwn) {
+    EXPECT_EQ(send("t=A&name=a.mov&set=K1&of=2", movieBytes(100)).at("waiting"), 1);
+    EXPECT_EQ(send("t=B&name=b.mov&set=K1&of=2", movieBytes(100)).at("waiting"), 1);
+    EXPECT_EQ(send("t=A&name=c.mov&set=K1&of=2", movieBytes(100)),
+              (json{{"jobs", {"j1", "j2"}}, {"name", "c.mov"}, {"names", {"a.mov", "c.mov"}}, {"ok", true}}));
+}
+
+TEST_F(UploadsTest, ALinkedOrVanishedDropHereKeepsNothingAndSaysSo) {
+    const UploadRefusal unwritable(500, "couldn't write to Drop here");
+    auto vanishing = uploads.begin(uploadHead("name=clip.mov", 100));
+    vanishing->write(movieBytes(100));
+    fs::remove_all(drop);
+    EXPECT_EQ(refusalOf([&] { uploads.finish(*vanishing); }), unwritable);
+    EXPECT_TRUE(queuedSoFar().empty());
+
+    TempFolder outside;
+    fs::create_directory_symlink(outside.path(), drop);
+    EXPECT_EQ(refusalOf([&] { uploads.begin(uploadHead("name=clip.mov", 100)); }), unwritable);
+    EXPECT_EQ(namesIn(outside.path()), std::vector<std::string>{});
+}
+
 TEST_F(UploadsTest, FinishedFilesNeverReplaceOnesThereAndShortOnesAreDropped) {
     fs::create_directories(drop);
     writeFile(drop / "clip.mov", "mine");
@@ -291,6 +321,34 @@ TEST_F(UploadServerTest, AWholeUploadLandsUnderItsNameIsQueuedAndAnsweredToItsPa
     EXPECT_EQ(check.status, 411);
 }
 
+// The check answers what the upload of the same name would.
+TEST_F(UploadServerTest, TheCheckAndTheUploadApplyOneNameRule) {
+    const std::vector<std::pair<std::string, bool>> names{
+        {"clip.mov", true},         {"x.mov%20", true},          {"caf%C3%A9+take.mov", true},
+        {"%F0%9F%91%A8%E2%80%8D%F0%9F%91%A9.mov", true},       {"%25zz.mov", true},
+        {"%ff%fe.mov", false},      {"caf%E9.mov", false},       {"%E2%80%AE.vom.mov", false},
+        {"a%E2%80%8Bb.mov", false}, {"a%E2%81%A6b.mov", false},  {"x.mov%00", false},
+        {"%2Ehidden.mov", false},   {"a%5C..%5Cnotes.txt", false},
+    };
+    for (const auto& [name, taken] : names) {
+        SCOPED_TRACE(name);
+        TestReply check = askServer(port, "GET /trelk/upload?t=" + token + "&name=" + name + "&bytes=100 HTTP/1.1\r\n\r\n");
+        TestReply sent = upload(name, movieBytes(100));
+        EXPECT_EQ(check.status, taken ? 200 : 415);
+        EXPECT_EQ(sent.status, check.status);
+        if (!taken) {
+            EXPECT_EQ(sent.body, json({{"error", notMedia}}).dump());
+        }
+    }
+    // The size too is digits alone, in the query as in the head.
+    EXPECT_EQ(askServer(port, "GET /trelk/upload?t=" + token + "&name=b.mov&bytes=%2B100 HTTP/1.1\r\n\r\n").status, 411);
+    TestSocket withSign(port);
+    withSign.send(head("name=b.mov", "+100") + movieBytes(100));
+    EXPECT_EQ(parseReply(withSign.receiveAll()).status, 411);
+    EXPECT_EQ(namesIn(drop), (std::vector<std::string>{"%zz.mov", "caf\xc3\xa9 take.mov", "clip.mov",
+                                                       "x.mov", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9.mov"}));
+}
+
 TEST_F(UploadServerTest, TwoUploadsOfOneNameAtOnceBothLand) {
     const std::string bytes = movieBytes(2 * bodyPiece);
     TestSocket first(port), second(port);
@@ -312,6 +370,7 @@ TEST_F(UploadServerTest, RefusalsOfTheHeadComeBeforeAnyByteOfTheBody) {
         {head("name=clip.mov", "-1"), 411, "send the file with its size"},
         {head("name=clip.mov", "9223372036854775808"), 411, "send the file with its size"},
         {head("name=clip.mov", "12abc"), 411, "send the file with its size"},
+        {head("name=clip.mov", "+100"), 411, "send the file with its size"},
         {head("name=clip.mov", "100", "Origin: " + page + "\r\nTransfer-Encoding: chunked\r\n"), 411, "send the file with its size"},
         {head("name=a%2F..%2F..%2Fnotes.txt", "100"), 415, notMedia},
         {head("name=" + std::string(197, 'n') + ".mov", "100"), 415, notMedia},
