@@ -18,7 +18,7 @@ public:
     UploadStart upload(const HTTPRequest&) override { return {UploadStart::NotUpload{}}; }
     HTTPResponse uploaded(Upload&, std::optional<UploadRefusal>) override { return HTTPResponse::error(500, "none"); }
     HTTPResponse handle(const HTTPRequest& request) override {
-        return Router::decorate(Router::file(file, request.header("range")), std::nullopt);
+        return Router::decorate(Router::file(Files::openRegular(file), file.filename().string(), request), std::nullopt);
     }
 
 private:
