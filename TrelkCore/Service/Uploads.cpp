@@ -91,8 +91,7 @@ nlohmann::json Uploads::finish(Upload& upload) {
     auto [names, jobs] = handOver(files);
     // "Drop here" went while the body arrived: nothing was kept, and the page must not think it was.
     if (names.empty()) throw UploadRefusal(500, std::string(dropUnwritable));
-    const std::string last = names.empty() ? upload.name : names.back();
-    return nlohmann::json{{"jobs", jobs}, {"name", last}, {"names", names}, {"ok", true}};
+    return nlohmann::json{{"jobs", jobs}, {"name", names.back()}, {"names", names}, {"ok", true}};
 }
 
 void Uploads::abort(Upload& upload) {
