@@ -1,10 +1,9 @@
 #include "app/TrelkModel.h"
 
-#include "TrelkCore/Platform/Priority.h"
-#include "TrelkCore/Platform/Process.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
+#include "tests/support/Levels.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 
@@ -13,14 +12,9 @@
 #include <QSettings>
 #include <QTimer>
 
-#include <linux/ioprio.h>
-#include <sched.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -56,45 +50,14 @@ private:
     }
 };
 
-// A thread's or a program's CPU and disk priority as the kernel tells it.
-struct Levels {
-    int nice = 0;
-    int policy = SCHED_OTHER;
-    bool lowDisk = false; // best-effort at the lowest level
-
-    // From the text of /proc/…/stat; the disk's as ioprio_get or ionice tells it.
-    static Levels of(const std::string& stat, bool lowDisk) {
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // the name may hold blanks
-        std::vector<std::string> field{"pid", "name"};
-        for (std::string each; fields >> each;) field.push_back(each);
-        return {std::stoi(field.at(18)), std::stoi(field.at(40)), lowDisk};
-    }
-    static Levels ofThread(pid_t thread) {
-        std::ifstream file("/proc/self/task/" + std::to_string(thread) + "/stat");
-        const long disk = syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, thread);
-        return of(std::string(std::istreambuf_iterator<char>(file), {}),
-                  disk == IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, Priority::backgroundDiskLevel));
-    }
-    static Levels ofProgram() {
-        Process stat = Process::start("/bin/cat", {"/proc/self/stat"}, Process::Stream::pipe, Process::Stream::discard);
-        Process disk = Process::start("/usr/bin/ionice", {}, Process::Stream::pipe, Process::Stream::discard);
-        return of(stat.readOutput(), disk.readOutput() == "best-effort: prio 7\n");
-    }
-    bool operator==(const Levels&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Levels& levels) {
-    return out << "nice " << levels.nice << ", policy " << levels.policy << (levels.lowDisk ? ", low disk" : "");
-}
-
 // Holds every making, once it has seen at which priority it runs: on its own thread, on a thread
 // it starts and in a program it starts.
 class PriorityEngine : public HeldEngine {
 public:
     int64_t make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
                  const Progress& progress, const Cancelled& cancelled) override {
-        making = Levels::ofThread(gettid());
-        std::thread([this] { started = Levels::ofThread(gettid()); }).join();
+        making = Levels::ofThread(getpid(), gettid());
+        std::thread([this] { started = Levels::ofThread(getpid(), gettid()); }).join();
         program = Levels::ofProgram();
         thread = gettid();
         return HeldEngine::make(master, info, plan, into, progress, cancelled);
@@ -306,8 +269,8 @@ TEST_F(TrelkModelWindowTest, LibraryRowsDroppedOnAWallJoinItsList) {
 }
 
 TEST_F(TrelkModelWindowTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
-    const Levels normal = Levels::ofThread(gettid());
-    const Levels background{std::max(normal.nice, Priority::backgroundNice), SCHED_BATCH, true};
+    const Levels normal = Levels::ofThread(getpid(), gettid());
+    const Levels background = Levels::background(normal);
     PriorityEngine making;
     TrelkModel model(user, {folder / "service", {freePort()}, folder / "library", std::nullopt, &making});
     ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
@@ -319,14 +282,10 @@ TEST_F(TrelkModelWindowTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
 
     // The server answers while the making runs; it and every other thread keep their priority.
     EXPECT_EQ(askServer(*model.port(), "GET /trelk/hello HTTP/1.1\r\n\r\n").status, 200);
-    int others = 0;
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        const pid_t thread = std::stoi(task.path().filename().string());
-        if (thread == making.thread) continue;
-        EXPECT_EQ(Levels::ofThread(thread), normal) << "thread " << thread;
-        ++others;
-    }
-    EXPECT_GE(others, 3) << "the main thread, the server's and its disk queue's at least";
+    std::map<pid_t, Levels> others = Levels::ofThreads(getpid());
+    others.erase(making.thread);
+    for (const auto& [thread, levels] : others) EXPECT_EQ(levels, normal) << "thread " << thread;
+    EXPECT_GE(others.size(), 3u) << "the main thread, the server's and its disk queue's at least";
 }
 
 } // namespace
