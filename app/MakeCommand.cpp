@@ -5,6 +5,7 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Making/Making.h"
+#include "TrelkCore/Platform/Priority.h"
 
 #include <unistd.h>
 
@@ -21,7 +22,8 @@ namespace {
 struct Request {
     std::vector<fs::path> masters;
     fs::path into = ".";
-    bool force = false; // replace files of the same names
+    bool force = false;      // replace files of the same names
+    bool background = false; // yield to the user's other work; by default the user waits for it
 };
 
 std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
@@ -34,6 +36,8 @@ std::optional<Request> parse(const std::vector<std::string_view>& arguments) {
             intoGiven = true;
         } else if (arguments[i] == "--force") {
             request.force = true;
+        } else if (arguments[i] == "--background") {
+            request.background = true;
         } else if (arguments[i].starts_with("--")) {
             return std::nullopt;
         } else {
@@ -124,6 +128,7 @@ std::vector<std::string> makeOne(AVEngine& engine, const Probed& probed, const f
 int makeCommand(const std::vector<std::string_view>& arguments) {
     std::optional<Request> request = parse(arguments);
     if (!request) return 2;
+    if (request->background) Priority::background(); // before the engine starts any thread
     QuitSignals quitSignals; // a quit cancels the making under way
     AVEngine engine;
     int status = 0;

@@ -1,5 +1,7 @@
 #include "app/TrelkModel.h"
 
+#include "TrelkCore/Platform/Priority.h"
+
 #include <QMetaObject>
 
 #include <charconv>
@@ -28,6 +30,7 @@ void TrelkModel::probe() {
 // A failed probe leaves its key behind: the file is tried again only once it changes.
 void TrelkModel::startProbe(const Asset& asset) {
     probes.start([this, id = asset.id, file = asset.folder / asset.file] {
+        Priority::background(); // the pool's own thread, and the ffprobe it starts, as the making's
         std::optional<MasterInfo> facts;
         try {
             facts = engine.probe(file);

@@ -2,6 +2,7 @@
 
 #include "TrelkCore/Library/Sets.h"
 #include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Priority.h"
 #include "TrelkCore/Platform/Text.h"
 
 #include <algorithm>
@@ -47,7 +48,10 @@ Jobs::Jobs(fs::path library, LadderEngine& engine, std::optional<fs::path> store
     resumeSets();
     std::error_code ignored;
     fs::create_directories(dropFolder(), ignored);
-    runner = std::thread([this] { runnerLoop(); });
+    runner = std::thread([this] {
+        Priority::background(); // the making and all it starts yield to the service and the desktop
+        runnerLoop();
+    });
 }
 
 Jobs::~Jobs() {

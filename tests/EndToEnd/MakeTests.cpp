@@ -2,11 +2,13 @@
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
+#include "tests/support/Levels.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -56,13 +58,16 @@ TEST(Make, AMasterThatFailsGivesStatusOneAndLeavesNothing) {
     EXPECT_FALSE(fs::exists(folder / "out") && !fs::is_empty(folder / "out"));
 }
 
-TEST(Make, InterruptingItStopsEverythingAndLeavesNoFile) {
+TEST(Make, InTheBackgroundEveryThreadYieldsAndAnInterruptStopsEverythingLeavingNoFile) {
     TempFolder folder;
     makeMaster(folder / "long.mkv", "testsrc2=s=640x360:r=25:d=60", "libx264");
-    Child child(TRELK_PROGRAM, {"make", (folder / "long.mkv").string(), "--into", (folder / "out").string()});
+    Child child(TRELK_PROGRAM,
+                {"make", (folder / "long.mkv").string(), "--into", (folder / "out").string(), "--background"});
     child.closeInput();
     // Interrupt once the making has begun: its hidden work folder is there.
     while (!fs::exists(folder / "out") || fs::is_empty(folder / "out")) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Levels background = Levels::background(Levels::ofThread(getpid(), gettid()));
+    for (const auto& [thread, levels] : Levels::ofThreads(child.id())) EXPECT_EQ(levels, background) << thread;
     child.signal(SIGINT);
     EXPECT_EQ(child.readAll(), "");
     EXPECT_EQ(child.wait(), 1);

@@ -3,6 +3,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
+#include "tests/support/Levels.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 
@@ -11,6 +12,9 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <atomic>
 
 namespace fs = std::filesystem;
 
@@ -44,6 +48,23 @@ private:
     static void later(Delivery<Thing> deliver, std::optional<Thing> thing) {
         QTimer::singleShot(1, [deliver, thing] { deliver(thing); });
     }
+};
+
+// Holds every making, once it has seen at which priority it runs: on its own thread, on a thread
+// it starts and in a program it starts.
+class PriorityEngine : public HeldEngine {
+public:
+    int64_t make(const fs::path& master, const MasterInfo& info, const LadderPlan& plan, const fs::path& into,
+                 const Progress& progress, const Cancelled& cancelled) override {
+        making = Levels::ofThread(getpid(), gettid());
+        std::thread([this] { started = Levels::ofThread(getpid(), gettid()); }).join();
+        program = Levels::ofProgram();
+        thread = gettid();
+        return HeldEngine::make(master, info, plan, into, progress, cancelled);
+    }
+
+    Levels making, started, program;
+    std::atomic<pid_t> thread = 0; // the making's, once the levels above are in
 };
 
 class TrelkModelWindowTest : public testing::Test {
@@ -245,6 +266,26 @@ TEST_F(TrelkModelWindowTest, LibraryRowsDroppedOnAWallJoinItsList) {
     ASSERT_TRUE(loop.runUntil([&] { return model.projects().at(0).list.has_value(); }));
     ASSERT_EQ(model.projects()[0].list->items.size(), 1u);
     EXPECT_EQ(model.projects()[0].list->items[0].lib, model.assets()[0].id);
+}
+
+TEST_F(TrelkModelWindowTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
+    const Levels normal = Levels::ofThread(getpid(), gettid());
+    const Levels background = Levels::background(normal);
+    PriorityEngine making;
+    TrelkModel model(user, {folder / "service", {freePort()}, folder / "library", std::nullopt, &making});
+    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
+    EXPECT_TRUE(model.dropMasters({Item::file(master("clip.mov"))}));
+    ASSERT_TRUE(loop.runUntil([&] { return making.thread != 0; }));
+    EXPECT_EQ(making.making, background);
+    EXPECT_EQ(making.started, background) << "encoders' threads";
+    EXPECT_EQ(making.program, background) << "ffmpeg and ffprobe";
+
+    // The server answers while the making runs; it and every other thread keep their priority.
+    EXPECT_EQ(askServer(*model.port(), "GET /trelk/hello HTTP/1.1\r\n\r\n").status, 200);
+    std::map<pid_t, Levels> others = Levels::ofThreads(getpid());
+    others.erase(making.thread);
+    for (const auto& [thread, levels] : others) EXPECT_EQ(levels, normal) << "thread " << thread;
+    EXPECT_GE(others.size(), 3u) << "the main thread, the server's and its disk queue's at least";
 }
 
 } // namespace

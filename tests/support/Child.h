@@ -24,6 +24,7 @@ public:
     // The rest of standard output.
     std::string readAll();
     void signal(int number);
+    pid_t id() const { return pid; }
     // The exit status, or 128 + the signal that ended it.
     int wait();
 
