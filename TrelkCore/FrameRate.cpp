@@ -2,6 +2,7 @@
 
 #include "TrelkCore/Platform/Text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -21,6 +22,20 @@ std::optional<FrameRate> FrameRate::parse(std::string_view text) {
     const FrameRate rate{numbers[0], numbers.size() == 2 ? std::optional(numbers[1]) : std::nullopt};
     if (!(rate.fps() > 0) || !std::isfinite(rate.fps())) return std::nullopt;
     return rate;
+}
+
+namespace {
+
+bool whole(double number) { return number == std::floor(number) && number < 0x1p31; }
+
+} // namespace
+
+std::pair<int64_t, int64_t> FrameRate::fraction(std::string_view text, double fps) {
+    std::optional<FrameRate> rate = parse(text);
+    if (rate && rate->denominator && whole(rate->numerator) && whole(*rate->denominator))
+        return {int64_t(rate->numerator), int64_t(*rate->denominator)};
+    const double clamped = std::isfinite(fps) ? std::clamp(fps, 1.0, 1e6) : 1.0;
+    return {std::llround(clamped * 1000), 1000};
 }
 
 std::string FrameRate::label(double fps) {

@@ -1,7 +1,9 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // A frame rate as manifests and the FFmpeg programs write it: a number ("25", "29.97") or a
 // fraction ("30000/1001").
@@ -15,6 +17,10 @@ struct FrameRate {
 
     // The rate to 2 decimals: "25", "29.97".
     static std::string label(double fps);
+
+    // The rate as whole numbers below 2³¹, for a clock: "30000/1001" as it is, any other rate
+    // in thousandths of fps, between 1 and a million frames a second.
+    static std::pair<int64_t, int64_t> fraction(std::string_view text, double fps);
 
     double fps() const { return denominator ? numerator / *denominator : numerator; }
 };

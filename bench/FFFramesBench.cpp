@@ -53,9 +53,10 @@ void countFrames(benchmark::State& state, int64_t frames) {
 
 void readThroughFFFrames(benchmark::State& state) {
     const fs::path& file = master(Codec(state.range(0)));
+    const MasterInfo info = FFDecode::probe(file);
     int64_t frames = 0;
     for (auto _ : state) {
-        FFFrames reader(ffmpeg(), file, width, height, "25", 25);
+        FFFrames reader(ffmpeg(), file, info);
         int64_t read = 0;
         while (reader.next())
             ++read;
@@ -69,9 +70,9 @@ void readThroughFFFrames(benchmark::State& state) {
 // The decoder's own arguments, writing into ffmpeg's null muxer instead of the pipe.
 void decodeIntoNothing(benchmark::State& state) {
     const fs::path& file = master(Codec(state.range(0)));
+    const MasterInfo info = FFDecode::probe(file);
     for (auto _ : state) {
-        const FFDecode::Tags tags = FFDecode::colorTagged(file) ? FFDecode::Tags::present : FFDecode::Tags::missing;
-        std::vector<std::string> arguments = FFDecode::arguments(file, width, height, tags);
+        std::vector<std::string> arguments = FFDecode::arguments(file, info);
         *std::ranges::find(arguments, "rawvideo") = "null";
         arguments.back() = "-";
         Process decoder = Process::start(ffmpeg(), arguments, Process::Stream::discard, Process::Stream::discard);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <map>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -41,6 +42,25 @@ MasterInfo::Color colorOf(const Media::FormatDescription& format) {
         MasterInfo::sdr(*format.colorPrimaries, *format.transferFunction, *format.yCbCrMatrix))
         return {*format.colorPrimaries, *format.transferFunction, *format.yCbCrMatrix};
     return MasterInfo::Color::bt709();
+}
+
+// FFmpeg's name of a transfer or primaries the platform names; "" for the rest.
+std::string_view ffName(const std::optional<std::string>& platformName) {
+    static const std::map<std::string, std::string_view, std::less<>> names{
+        {"SMPTE_ST_2084_PQ", "smpte2084"}, {"ITU_R_2100_HLG", "arib-std-b67"}, {"ITU_R_2020", "bt2020"},
+        {"P3_D65", "smpte432"},            {"DCI_P3", "smpte431"},             {"ITU_R_709_2", "bt709"}};
+    if (!platformName) return "";
+    const auto found = names.find(*platformName);
+    return found == names.end() ? "" : found->second;
+}
+
+PictureFix fixOf(const Media::VideoTrack& track, const Media::FormatDescription* format) {
+    PictureFix fix;
+    if (track.displayMatrix) fix.orient(*track.displayMatrix);
+    fix.readFieldOrder(track.fieldOrder);
+    if (format) fix.readTransfer(ffName(format->transferFunction), ffName(format->colorPrimaries));
+    fix.readMatrix(format && format->yCbCrMatrix, track.naturalHeight);
+    return fix;
 }
 
 bool alphaOf(const fs::path& master, const MasterInfo& info, const Media::FormatDescription* format) {
@@ -86,7 +106,10 @@ int64_t makeThroughFFmpeg(const fs::path& master, const MasterInfo& info, const 
     if (!ffmpeg) throw DecodeFailure(info.ffCodecName());
     SoundFile sound;
     if (info.audio) sound.path = FFDecode::soundAsWAV(master, into);
-    LadderRun run{.pictures = LadderRun::ProgramPictures{*ffmpeg, master}, .info = info, .plan = plan, .dir = into};
+    // The extracted sound starts with the file's earliest stream, the pictures a little later.
+    const Media::Time start{std::llround(std::clamp(info.pictureStart, 0.0, 1e7) * 48000), 48000};
+    LadderRun run{.pictures = LadderRun::ProgramPictures{*ffmpeg, master}, .start = start, .info = info,
+                  .plan = plan, .dir = into};
     if (sound.path) run.sound = firstSound(Media::MediaAsset::open(*sound.path));
     return run.run(progress, cancelled);
 }
@@ -149,8 +172,9 @@ MasterInfo AVEngine::avProbe(const fs::path& master) {
     info.fps = track.nominalFrameRate > 0 ? track.nominalFrameRate : 30;
     info.duration = asset->duration();
     if (absurd(track, info.fps, info.duration)) throw TrelkError("no picture size in this file");
-    info.w = track.naturalWidth;
-    info.h = track.naturalHeight;
+    info.picture = fixOf(track, format);
+    info.w = info.picture.sideways() ? track.naturalHeight : track.naturalWidth;
+    info.h = info.picture.sideways() ? track.naturalWidth : track.naturalHeight;
     info.fpsText = fpsTextOf(track, info.fps);
     info.frames = std::llround(info.fps * info.duration);
     // A codec without a code here is as unnamed as one without a description.

@@ -1,6 +1,7 @@
 #include "TrelkCore/Making/AlphaEncode.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/Making/FFDecode.h"
 #include "TrelkCore/Platform/ErrorText.h"
 #include "TrelkCore/Platform/Files.h"
@@ -21,9 +22,20 @@ constexpr auto watchInterval = std::chrono::milliseconds(100);
 // Progress lines are short; a longer run without a line feed is kept no further.
 constexpr size_t longestLine = 1 << 16;
 
+// The sound is padded with silence to the pictures' end, and cut there.
 std::vector<std::string> soundArguments(const MasterInfo& info) {
     if (!info.audio) return {"-an"};
-    return {"-map", "0:a:0?", "-c:a", "opus", "-strict", "-2", "-b:a", "160k", "-ar", "48000", "-ac", "2"};
+    return {"-map", "0:a:0?", "-af", "apad", "-shortest", "-c:a", "opus", "-strict", "-2",
+            "-b:a", "160k", "-ar", "48000", "-ac", "2"};
+}
+
+// What every picture goes through first: the master's fixes, then its nominal rate.
+std::string fixes(const MasterInfo& info) {
+    const auto [num, den] = FrameRate::fraction(info.fpsText, info.fps);
+    PictureFix kept = info.picture;
+    kept.transfer = PictureFix::Transfer::sdr; // tone-mapping here would drop the alpha
+    const std::string fix = kept.filters();
+    return (fix.empty() ? "" : fix + ",") + "fps=" + std::to_string(num) + "/" + std::to_string(den);
 }
 
 std::vector<std::string> video(const std::string& crf, const std::string& keyInterval) {
@@ -36,9 +48,9 @@ void append(std::vector<std::string>& list, const std::vector<std::string>& more
     list.insert(list.end(), more.begin(), more.end());
 }
 
-std::string filterGraph(const LadderPlan& plan) {
+std::string filterGraph(const LadderPlan& plan, const MasterInfo& info) {
     const size_t n = plan.strips.size();
-    std::string graph = "[0:v:0]split=" + std::to_string(n + 1) + "[w]";
+    std::string graph = "[0:v:0]" + fixes(info) + ",split=" + std::to_string(n + 1) + "[w]";
     for (size_t i = 0; i < n; ++i) graph += "[s" + std::to_string(i) + "]";
     graph += ";[w]scale=" + std::to_string(plan.size.w) + ":" + std::to_string(plan.size.h) +
              ":flags=lanczos,format=yuva420p[wo]";
@@ -134,17 +146,17 @@ int64_t make(const fs::path& master, const MasterInfo& info, const LadderPlan& p
 std::vector<std::string> arguments(const fs::path& master, const fs::path& into, const LadderPlan& plan,
                                    const MasterInfo& info) {
     const std::string keyInterval = std::to_string(std::max<int64_t>(1, std::llround(std::min(info.fps, 1e6))));
-    std::vector<std::string> list{"-v", "error", "-nostdin", "-y", "-progress", "pipe:1", "-nostats",
-                                  "-i", fs::absolute(master).string()};
+    std::vector<std::string> list{"-v",       "error", "-nostdin", "-y", "-progress", "pipe:1", "-nostats",
+                                  "-noautorotate", "-i",   fs::absolute(master).string()};
     const std::string mainFile = fs::absolute(into / plan.file).string();
     if (plan.master.w <= LadderPlan::wideWidth) {
-        append(list, {"-map", "0:v:0", "-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"});
+        append(list, {"-map", "0:v:0", "-vf", fixes(info) + ",pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"});
         append(list, video("24", keyInterval));
         append(list, soundArguments(info));
         append(list, {"-f", "webm", mainFile});
         return list;
     }
-    append(list, {"-filter_complex", filterGraph(plan), "-map", "[wo]"});
+    append(list, {"-filter_complex", filterGraph(plan, info), "-map", "[wo]"});
     append(list, video("24", keyInterval));
     append(list, soundArguments(info));
     append(list, {"-f", "webm", mainFile});

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -99,6 +101,14 @@ std::optional<double> seconds(const json* value) {
     return number;
 }
 
+// A stream's start, which may lie before zero.
+std::optional<double> signedSeconds(const json* value) {
+    if (!value || !value->is_string()) return std::nullopt;
+    std::optional<double> number = Text::parseDecimal(value->get_ref<const std::string&>());
+    if (!number || !std::isfinite(*number) || std::abs(*number) > 1e9) return std::nullopt;
+    return number;
+}
+
 std::optional<int64_t> frameCount(const json* value) {
     if (!value || !value->is_string()) return std::nullopt;
     std::optional<int64_t> count = Text::parseInteger(value->get_ref<const std::string&>());
@@ -120,6 +130,44 @@ bool hasAlpha(const json& stream) {
     const json* mode = member(*tags, "alpha_mode");
     if (mode && mode->is_string()) return isString(mode, "1");
     return isString(member(*tags, "ALPHA_MODE"), "1");
+}
+
+std::string text(const json* value) {
+    return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// The nine numbers of ffprobe's display matrix, written as three lines "00000000: a b c".
+std::optional<std::array<int32_t, 9>> displayMatrix(const json& stream) {
+    const json* list = member(stream, "side_data_list");
+    if (!list || !list->is_array()) return std::nullopt;
+    for (const json& entry : *list) {
+        const std::string written = entry.is_object() ? text(member(entry, "displaymatrix")) : "";
+        if (written.empty()) continue;
+        std::array<int32_t, 9> matrix{};
+        size_t filled = 0;
+        for (std::string_view line : Text::split(written, '\n')) {
+            const size_t colon = line.find(':');
+            if (colon == std::string_view::npos) continue;
+            for (std::string_view number : Text::split(line.substr(colon + 1), ' ')) {
+                std::optional<int64_t> value = Text::parseInteger(number);
+                if (!value || filled == matrix.size() || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+                matrix[filled++] = int32_t(*value);
+            }
+        }
+        return filled == matrix.size() ? std::optional(matrix) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// How the making must change the pictures. A colour matrix ffprobe cannot name is no tag.
+PictureFix fixOf(const json& stream, int64_t codedHeight) {
+    PictureFix fix;
+    if (std::optional<std::array<int32_t, 9>> matrix = displayMatrix(stream)) fix.orient(*matrix);
+    fix.readFieldOrder(text(member(stream, "field_order")));
+    fix.readTransfer(text(member(stream, "color_transfer")), text(member(stream, "color_primaries")));
+    const std::string space = text(member(stream, "color_space"));
+    fix.readMatrix(!space.empty() && space != "unknown" && space != "reserved", codedHeight);
+    return fix;
 }
 
 } // namespace
@@ -151,7 +199,9 @@ MasterInfo probe(const fs::path& master) {
                          " files · export ProRes or H.264 in a .mov");
     std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-show_entries",
                                             "stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,"
-                                            "nb_frames,duration,pix_fmt:stream_tags=alpha_mode:format=duration",
+                                            "nb_frames,duration,pix_fmt,field_order,color_space,color_transfer,"
+                                            "color_primaries,start_time:stream_tags=alpha_mode:stream_side_data="
+                                            "displaymatrix:format=duration,start_time",
                                             "-of", "json", argumentPath(master)});
     if (!ran) throw TrelkError("couldn't start the decoder for this file");
     if (!ran->exit.succeeded() || ran->output.size() > probeOutputLimit)
@@ -174,8 +224,9 @@ MasterInfo info(std::string_view probeOutput) {
         throw TrelkError("the picture is too large · " + std::to_string(*w) + " × " + std::to_string(*h));
 
     MasterInfo info;
-    info.w = *w;
-    info.h = *h;
+    info.picture = fixOf(stream, *h);
+    info.w = info.picture.sideways() ? *h : *w;
+    info.h = info.picture.sideways() ? *w : *h;
     Rate found = rate(member(stream, "avg_frame_rate"))
                      .or_else([&] { return rate(member(stream, "r_frame_rate")); })
                      .value_or(Rate{30, "30"});
@@ -192,6 +243,9 @@ MasterInfo info(std::string_view probeOutput) {
     info.audio = std::ranges::any_of(*streams, [](const json& s) { return isString(member(s, "codec_type"), "audio"); });
     info.color = MasterInfo::Color::bt709();
     info.alpha = hasAlpha(stream);
+    const std::optional<double> fileStart = format ? signedSeconds(member(*format, "start_time")) : std::nullopt;
+    const std::optional<double> pictureStart = signedSeconds(member(stream, "start_time"));
+    if (fileStart && pictureStart) info.pictureStart = std::max(0.0, *pictureStart - *fileStart);
     return info;
 }
 
@@ -233,7 +287,7 @@ std::optional<fs::path> soundAsWAV(const fs::path& master, const fs::path& into)
     try {
         Process process = Process::start(*ffmpeg,
                                          {"-v", "error", "-nostdin", "-i", argumentPath(master), "-map", "0:a:0", "-vn",
-                                          "-sn", "-ac", "2", "-ar", "48000", "-c:a", "pcm_s16le", "-f", "wav", "-y",
+                                          "-sn", "-af", "aresample=async=1:first_pts=0", "-ac", "2", "-ar", "48000", "-c:a", "pcm_s16le", "-f", "wav", "-y",
                                           argumentPath(output)},
                                          Process::Stream::discard, Process::Stream::discard);
         if (!process.wait().succeeded()) return std::nullopt;
@@ -244,26 +298,26 @@ std::optional<fs::path> soundAsWAV(const fs::path& master, const fs::path& into)
     return fs::exists(output, error) ? std::optional(output) : std::nullopt;
 }
 
-bool colorTagged(const fs::path& master) {
-    std::optional<fs::path> ffprobe = probePath();
-    if (!ffprobe) return false;
-    std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                            "stream=color_space", "-of", "csv=p=0", argumentPath(master)});
-    if (!ran || !ran->exit.succeeded()) return false;
-    std::string_view space = Text::trim(ran->output, " \t\r\n\v\f");
-    return !space.empty() && space != "unknown" && space != "unspecified" && space != "reserved";
-}
-
-std::vector<std::string> arguments(const fs::path& master, int64_t w, int64_t h, Tags tags) {
-    const std::string from = tags == Tags::missing ? "in_color_matrix=bt709:" : "";
+std::vector<std::string> arguments(const fs::path& master, const MasterInfo& info) {
+    const int64_t w = info.w, h = info.h;
+    const auto [num, den] = FrameRate::fraction(info.fpsText, info.fps);
+    std::vector<std::string> steps;
+    if (std::string fixes = info.picture.filters(); !fixes.empty()) steps.push_back(std::move(fixes));
+    // Pictures counted from zero at the nominal rate: a variable rate is evened out by ffmpeg.
+    steps.push_back("setpts=PTS-STARTPTS,fps=" + std::to_string(num) + "/" + std::to_string(den));
+    const std::string_view from = info.picture.sourceMatrix();
+    steps.push_back("scale=" + (from == "auto" ? std::string() : "in_color_matrix=" + std::string(from) + ":") +
+                    "out_color_matrix=bt709:out_range=tv");
     // pad cuts an odd picture down to whole chroma samples when it works in 4:2:0; so odd
-    // pictures are padded at full chroma resolution instead, keeping their last row and column.
-    const std::string full = w % 2 || h % 2 ? ",format=yuv444p" : "";
-    const std::string filter = "scale=" + from + "out_color_matrix=bt709:out_range=tv" + full + ",pad=" +
-                               std::to_string(w + w % 2) + ":" + std::to_string(h + h % 2) + ",format=nv12";
-    return {"-v",  "error", "-nostdin",         "-i",          argumentPath(master), "-map", "0:v:0",
-            "-an", "-sn",   "-fps_mode",        "passthrough", "-vf",               filter, "-f",
-            "rawvideo", "-pix_fmt", "nv12", "pipe:1"};
+    // pictures are padded at full chroma resolution, with their last row and column repeated.
+    if (w % 2 || h % 2)
+        steps.push_back("format=yuv444p,pad=" + std::to_string(w + w % 2) + ":" + std::to_string(h + h % 2) +
+                        ",fillborders=right=" + std::to_string(w % 2) + ":bottom=" + std::to_string(h % 2) +
+                        ":mode=smear");
+    steps.push_back("format=nv12");
+    return {"-v",  "error", "-nostdin", "-noautorotate", "-i",          argumentPath(master), "-map",
+            "0:v:0", "-an", "-sn",      "-fps_mode",     "passthrough", "-vf",                Text::joined(steps, ","),
+            "-f",  "rawvideo", "-pix_fmt", "nv12", "pipe:1"};
 }
 
 } // namespace FFDecode

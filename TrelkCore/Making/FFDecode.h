@@ -28,15 +28,13 @@ MasterInfo info(std::string_view probeOutput);
 bool alphaFormat(std::string_view pixelFormat);
 std::optional<bool> alphaOf(const std::filesystem::path& master);
 bool canAlpha();
+// The first sound as 48 kHz stereo WAV in `into`, from the start of the file's earliest stream:
+// silence comes first where the sound starts later than that.
 std::optional<std::filesystem::path> soundAsWAV(const std::filesystem::path& master,
                                                 const std::filesystem::path& into);
 
-// Whether the master's picture says which colour matrix it uses; false when it cannot tell.
-bool colorTagged(const std::filesystem::path& master);
-
-enum class Tags { present, missing };
-// The decoder's arguments. A master without colour tags is read as Rec. 709, as probe declares.
-std::vector<std::string> arguments(const std::filesystem::path& master, int64_t w, int64_t h,
-                                   Tags tags = Tags::present);
+// The decoder's arguments: pictures of the master's shown size, upright, progressive and in
+// Rec. 709 standard range, at its nominal rate from zero, as NV12 of even sides.
+std::vector<std::string> arguments(const std::filesystem::path& master, const MasterInfo& info);
 
 } // namespace FFDecode

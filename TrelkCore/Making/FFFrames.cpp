@@ -10,32 +10,18 @@
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstring>
 
 namespace {
 
 int64_t even(int64_t n) { return n + n % 2; }
 
-Process startDecoder(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h) {
+Process startDecoder(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, const MasterInfo& info) {
     try {
-        FFDecode::Tags tags = FFDecode::colorTagged(master) ? FFDecode::Tags::present : FFDecode::Tags::missing;
-        return Process::start(ffmpeg, FFDecode::arguments(master, w, h, tags), Process::Stream::pipe,
-                              Process::Stream::pipe);
+        return Process::start(ffmpeg, FFDecode::arguments(master, info), Process::Stream::pipe, Process::Stream::pipe);
     } catch (const std::system_error&) {
         throw TrelkError("couldn't start the decoder for this codec");
     }
-}
-
-bool whole(double number) { return number == std::floor(number) && number < 0x1p63; }
-
-// The frame rate as a fraction: "30000/1001" as it is, anything else in thousandths.
-std::pair<int64_t, int64_t> fraction(std::string_view fpsText, double fps) {
-    std::optional<FrameRate> text = FrameRate::parse(fpsText);
-    if (text && text->denominator && whole(text->numerator) && whole(*text->denominator))
-        return {int64_t(text->numerator), int64_t(*text->denominator)};
-    const double rate = std::isfinite(fps) ? std::clamp(fps, 1.0, 1e6) : 1.0;
-    return {std::llround(rate * 1000), 1000};
 }
 
 void copyRows(const uint8_t* from, size_t width, size_t rows, uint8_t* to, size_t bytesPerRow) {
@@ -44,11 +30,10 @@ void copyRows(const uint8_t* from, size_t width, size_t rows, uint8_t* to, size_
 
 } // namespace
 
-FFFrames::FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h,
-                   std::string_view fpsText, double fps)
-    : w(even(w)), h(even(h)), process(startDecoder(ffmpeg, master, w, h)), errors(process.error()),
+FFFrames::FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, const MasterInfo& info)
+    : w(even(info.w)), h(even(info.h)), process(startDecoder(ffmpeg, master, info)), errors(process.error()),
       pool(int(this->w), int(this->h)) {
-    std::tie(num, den) = fraction(fpsText, fps);
+    std::tie(num, den) = FrameRate::fraction(info.fpsText, info.fps);
     // A bigger pipe lets the decoder run ahead by more than a sliver of a picture.
     ::fcntl(process.output(), F_SETPIPE_SZ, 1 << 20);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "TrelkCore/Making/Ladder.h"
 #include "TrelkCore/Platform/ErrorText.h"
 #include "TrelkCore/Platform/Media.h"
 #include "TrelkCore/Platform/Process.h"
@@ -21,9 +22,9 @@ public:
         Media::Time time;
     };
 
-    // Starts the decoder; throws TrelkError when it will not start.
-    FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, int64_t w, int64_t h,
-             std::string_view fpsText, double fps);
+    // Starts the decoder for pictures of the master's shown size at its nominal rate; throws
+    // TrelkError when it will not start.
+    FFFrames(const std::filesystem::path& ffmpeg, const std::filesystem::path& master, const MasterInfo& info);
     // Stops a decoder that still runs and waits for it and its error reader.
     ~FFFrames();
     FFFrames(const FFFrames&) = delete;

@@ -1,4 +1,5 @@
 #pragma once
+#include "TrelkCore/Making/PictureFix.h"
 #include "TrelkCore/MediaKinds.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -31,6 +32,10 @@ struct MasterInfo {
     bool audio = false;
     Color color;
     bool alpha = false;
+    // Not on the wire: what the making does to the pictures, and where they start in the file
+    // (seconds after its earliest stream), for sound taken out of the file on its own.
+    PictureFix picture;
+    double pictureStart = 0;
 
     static constexpr std::string_view ffPrefix = "ff:";
 

@@ -1,11 +1,16 @@
 #include "TrelkCore/Making/LadderRun.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/FrameRate.h"
+#include "TrelkCore/Making/ConstantRate.h"
 #include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/Making/FFFrames.h"
 #include "TrelkCore/Making/Output.h"
+#include "TrelkCore/Making/SoundFit.h"
 
 #include <algorithm>
+#include <cmath>
+#include <deque>
 #include <stdexcept>
 #include <vector>
 
@@ -23,12 +28,20 @@ Media::Time minus(Media::Time a, Media::Time b) {
 
 std::string describe(const std::string& error) { return error.empty() ? "unknown" : error; }
 
+// The pictures' expected length in sound samples, from the probe; none when it cannot tell.
+std::optional<int64_t> expectedSound(const MasterInfo& info) {
+    if (!(info.duration > 0) || !std::isfinite(info.duration) || info.duration > 1e7) return std::nullopt;
+    return std::llround(info.duration * SoundFit::rate);
+}
+
 // What one run has running. Members are destroyed writers first, so the sound pump has
 // ended before the reader it reads from goes away.
 class Pass {
 public:
     Pass(const LadderRun& run, const Progress& progress, const Cancelled& cancelled)
-        : run(run), info(run.info), plan(run.plan), progress(progress), cancelled(cancelled) {}
+        : run(run), info(run.info), plan(run.plan), progress(progress), cancelled(cancelled),
+          rate(FrameRate::fraction(info.fpsText, info.fps)), evenRate(rate.first, rate.second),
+          fit(run.start, expectedSound(info)) {}
 
     void setUp();
     void startWriting();
@@ -43,8 +56,10 @@ private:
     void makeOutputs();
     bool pumpsSound() { return soundReader && main().audio(); }
     void pump();
+    void appendSound(const std::vector<int16_t>& samples);
     std::optional<FFFrames::Frame> nextPicture();
     std::optional<FFFrames::Frame> nextFromReader();
+    std::optional<Media::VideoSample> read();
     void place(const FFFrames::Frame& frame);
     void finishWriters();
     void checkCancelled() const;
@@ -57,8 +72,14 @@ private:
     const Cancelled& cancelled;
     std::unique_ptr<Media::Reader> pictureReader;
     std::unique_ptr<FFFrames> frames;
-    int32_t timescale = 1; // of the pictures' times
+    std::pair<int64_t, int64_t> rate; // the pictures come out at num/den a second
+    ConstantRate evenRate; // for the library's pictures, which come at the master's own times
+    std::deque<FFFrames::Frame> evened;
+    bool pictureEnd = false;
     std::unique_ptr<Media::Reader> soundReader;
+    SoundFit fit;
+    bool soundEnd = false;
+    int64_t soundPlaced = 0;
     std::vector<std::unique_ptr<Output>> outputs;
     int64_t written = 0;
 };
@@ -72,14 +93,13 @@ void Pass::setUp() {
 
 void Pass::openPictures() {
     if (const auto* program = std::get_if<LadderRun::ProgramPictures>(&run.pictures)) {
-        frames = std::make_unique<FFFrames>(program->ffmpeg, program->master, info.w, info.h, info.fpsText, info.fps);
-        timescale = frames->timescale();
+        frames = std::make_unique<FFFrames>(program->ffmpeg, program->master, info);
         return;
     }
     const auto& library = std::get<LadderRun::LibraryPictures>(run.pictures);
     pictureReader = std::make_unique<Media::Reader>(library.master);
     try {
-        pictureReader->addVideoOutput(library.track);
+        pictureReader->addVideoOutput(library.track, info.picture.filtersKeepingMatrix());
     } catch (const std::runtime_error&) {
         throw TrelkError("no picture in this file");
     }
@@ -88,7 +108,6 @@ void Pass::openPictures() {
     } catch (const std::runtime_error&) {
         throw DecodeFailure(info.codec);
     }
-    timescale = library.track.timeRange.start.timescale;
 }
 
 void Pass::openSound() {
@@ -106,7 +125,7 @@ void Pass::openSound() {
 void Pass::makeOutputs() {
     // Strips share the cores between their encoders. A single file has them to itself, and with
     // three frames in flight its encoder keeps both busy while pictures are decoded.
-    const Output::Encoder encoder{plan.strips.empty() ? 3 : 1, timescale};
+    const Output::Encoder encoder{plan.strips.empty() ? 3 : 1, int32_t(rate.first)};
     outputs.push_back(std::make_unique<Output>(run.dir / plan.file, int(plan.size.w), int(plan.size.h), 0,
                                                plan.master.w > LadderPlan::wideWidth, Output::mainBitsPerPixel, info,
                                                encoder));
@@ -132,16 +151,28 @@ void Pass::pump() {
     Media::AudioInput& input = *main().audio();
     try {
         while (input.readyForMoreData()) {
-            if (cancelled()) return input.markFinished();
-            std::optional<Media::AudioSample> sample = soundReader->copyNextAudioSample();
-            if (!sample) return input.markFinished();
-            if (std::optional<Media::AudioSample> shifted = LadderRun::shift(std::move(*sample), run.start))
-                input.append(shifted->samples, shifted->presentationTime);
+            if (cancelled() || fit.full()) return input.markFinished();
+            if (soundEnd) {
+                const std::vector<int16_t> silence = fit.padding(SoundFit::rate / 4);
+                if (silence.empty()) return input.markFinished();
+                appendSound(silence);
+            } else if (std::optional<Media::AudioSample> sample = soundReader->copyNextAudioSample()) {
+                appendSound(fit.take(*sample));
+            } else {
+                soundEnd = true;
+            }
         }
     } catch (...) {
         // Nothing may leave the writer's thread: the file is then made with the sound so far.
         input.markFinished();
     }
+}
+
+// The sound follows on from what was placed, from the first picture on.
+void Pass::appendSound(const std::vector<int16_t>& samples) {
+    if (samples.empty()) return;
+    main().audio()->append(samples, {soundPlaced, SoundFit::rate});
+    soundPlaced += int64_t(samples.size() / SoundFit::channels);
 }
 
 void Pass::checkCancelled() const {
@@ -174,18 +205,32 @@ std::optional<FFFrames::Frame> Pass::nextPicture() {
     return frame;
 }
 
+// The library's pictures at the constant rate the file is made at.
 std::optional<FFFrames::Frame> Pass::nextFromReader() {
-    std::optional<Media::VideoSample> sample;
+    while (evened.empty()) {
+        if (pictureEnd) return std::nullopt;
+        std::optional<Media::VideoSample> sample = read();
+        if (!sample) {
+            pictureEnd = true;
+            evened = evenRate.finish();
+            continue;
+        }
+        const Media::Time time = minus(sample->presentationTime, run.start);
+        if (!sample->picture || time.value < 0) return FFFrames::Frame{};
+        evened = evenRate.add(FFFrames::Frame{std::move(sample->picture), time});
+    }
+    FFFrames::Frame frame = std::move(evened.front());
+    evened.pop_front();
+    return frame;
+}
+
+std::optional<Media::VideoSample> Pass::read() {
     try {
-        sample = pictureReader->copyNextVideoSample();
+        return pictureReader->copyNextVideoSample();
     } catch (const std::runtime_error& error) {
         if (written == 0) throw DecodeFailure(info.codec);
         throw TrelkError("couldn't read the master: " + describe(error.what()));
     }
-    if (!sample) return std::nullopt;
-    const Media::Time time = minus(sample->presentationTime, run.start);
-    if (!sample->picture || time.value < 0) return FFFrames::Frame{};
-    return FFFrames::Frame{std::move(sample->picture), time};
 }
 
 void Pass::place(const FFFrames::Frame& frame) {
@@ -200,6 +245,7 @@ void Pass::place(const FFFrames::Frame& frame) {
 
 void Pass::finish() {
     if (written == 0) throw TrelkError("no frames in the master");
+    fit.setLength(int64_t(__int128(written) * rate.second * SoundFit::rate / rate.first));
     for (const auto& output : outputs)
         output->video().markFinished();
     if (pumpsSound()) main().audio()->waitUntilFinished();
@@ -244,11 +290,4 @@ int64_t LadderRun::run(const Progress& progress, const Cancelled& cancelled) con
         throw;
     }
     return pass.picturesWritten();
-}
-
-std::optional<Media::AudioSample> LadderRun::shift(Media::AudioSample sample, Media::Time offset) {
-    if (offset.value == 0) return sample;
-    sample.presentationTime = minus(sample.presentationTime, offset);
-    if (sample.presentationTime.value < 0) return std::nullopt;
-    return sample;
 }

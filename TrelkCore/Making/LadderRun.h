@@ -30,7 +30,7 @@ struct LadderRun {
 
     std::variant<LibraryPictures, ProgramPictures> pictures;
     std::optional<Sound> sound{};
-    Media::Time start{}; // of the master's first picture: times are counted from it
+    Media::Time start{}; // of the master's first picture on the sound's clock: times are counted from it
     MasterInfo info{};
     LadderPlan plan{};
     std::filesystem::path dir{};
@@ -39,7 +39,4 @@ struct LadderRun {
     // Throws DecodeFailure when the libraries cannot decode the first picture, TrelkError,
     // CancellationError, or the platform's error; whatever was started is stopped first.
     int64_t run(const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) const;
-
-    // The sample with its time moved back by offset; none when it then starts before zero.
-    static std::optional<Media::AudioSample> shift(Media::AudioSample sample, Media::Time offset);
 };

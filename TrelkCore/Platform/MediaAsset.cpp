@@ -121,6 +121,26 @@ FormatDescription describe(const AVFormatContext& input, const AVCodecParameters
             matrixName(codec.color_space), depthOf(codec.format)};
 }
 
+std::optional<std::array<int32_t, 9>> displayMatrixOf(const AVStream& stream) {
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    std::array<int32_t, 9> matrix{};
+    if (!data || size < sizeof matrix) return std::nullopt;
+    std::memcpy(matrix.data(), data, sizeof matrix);
+    return matrix;
+}
+
+std::string fieldOrderName(AVFieldOrder order) {
+    switch (order) {
+    case AV_FIELD_PROGRESSIVE: return "progressive";
+    case AV_FIELD_TT: return "tt";
+    case AV_FIELD_BB: return "bb";
+    case AV_FIELD_TB: return "tb";
+    case AV_FIELD_BT: return "bt";
+    default: return "";
+    }
+}
+
 VideoTrack videoTrackOf(const AVFormatContext& input, const AVStream& stream) {
     VideoTrack track;
     track.streamIndex = stream.index;
@@ -128,6 +148,8 @@ VideoTrack videoTrackOf(const AVFormatContext& input, const AVStream& stream) {
     track.naturalHeight = stream.codecpar->height;
     track.timeRange = rangeOf(input, stream);
     track.formatDescriptions = {describe(input, *stream.codecpar)};
+    track.displayMatrix = displayMatrixOf(stream);
+    track.fieldOrder = fieldOrderName(stream.codecpar->field_order);
     const AVRational rate = isRate(stream.avg_frame_rate) ? stream.avg_frame_rate : stream.r_frame_rate;
     if (isRate(rate)) track.nominalFrameRate = av_q2d(rate);
     // Both rates agree only when every frame lasts the same.

@@ -1,6 +1,7 @@
 #pragma once
 #include "TrelkCore/Platform/Media.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -33,6 +34,8 @@ struct VideoTrack {
     std::optional<Time> minFrameDuration; // only when the stream states a constant rate
     TimeRange timeRange;
     std::vector<FormatDescription> formatDescriptions;
+    std::optional<std::array<int32_t, 9>> displayMatrix; // how the pictures are turned to be shown
+    std::string fieldOrder; // FFmpeg's name: "progressive", "tt", "bb", "tb", "bt"; "" when unknown
 };
 
 struct AudioTrack {

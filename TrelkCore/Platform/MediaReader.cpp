@@ -2,6 +2,7 @@
 
 #include "TrelkCore/Platform/AVHolders.h"
 #include "TrelkCore/Platform/MediaConversion.h"
+#include "TrelkCore/Platform/PictureFilter.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -89,21 +90,42 @@ Time timeOf(int64_t value, AVRational base) { return {av_rescale_q(value, base, 
 } // namespace
 
 struct Reader::VideoOutput {
-    explicit VideoOutput(DecodedStream stream) : stream(std::move(stream)) {}
+    VideoOutput(DecodedStream stream, const std::string& filters)
+        : stream(std::move(stream)), filter(filters.empty() ? nullptr : std::make_unique<PictureFilter>(filters)) {}
 
     DecodedStream stream;
+    std::unique_ptr<PictureFilter> filter; // none when the pictures are used as decoded
     NV12Conversion conversion;
     std::optional<PicturePool> pool;
     int poolWidth = 0, poolHeight = 0;
     int64_t lastTime = 0;
 
     std::optional<VideoSample> next() {
-        const AVFrame* frame = stream.next();
-        if (!frame) return std::nullopt;
-        const int64_t time = frame->best_effort_timestamp;
-        lastTime = time == AV_NOPTS_VALUE ? lastTime + std::max<int64_t>(frame->pkt_duration, 0) : time;
-        VideoSample sample{pictureFor(*frame), timeOf(lastTime, stream.source().time_base)};
-        conversion.convert(*frame, *sample.picture);
+        if (!filter) {
+            AVFrame* frame = stream.next();
+            if (!frame) return std::nullopt;
+            return sampleOf(*frame, stream.source().time_base);
+        }
+        for (;;) {
+            if (const AVFrame* frame = filter->pull()) return sampleOf(*frame, filter->timeBase());
+            if (filter->ended()) return std::nullopt;
+            AVFrame* frame = stream.next();
+            if (frame) frame->pts = timed(*frame);
+            filter->push(frame, stream.source().time_base);
+        }
+    }
+
+    // The frame's time, or for a frame without one the time after the last.
+    int64_t timed(const AVFrame& frame) {
+        const int64_t time = frame.best_effort_timestamp;
+        lastTime = time == AV_NOPTS_VALUE ? lastTime + std::max<int64_t>(frame.pkt_duration, 0) : time;
+        return lastTime;
+    }
+
+    VideoSample sampleOf(const AVFrame& frame, AVRational timeBase) {
+        const int64_t time = filter ? frame.pts : timed(frame);
+        VideoSample sample{pictureFor(frame), timeOf(time, timeBase)};
+        conversion.convert(frame, *sample.picture);
         return sample;
     }
 
@@ -200,22 +222,22 @@ namespace {
 
 enum class Undecodable { accepted, refused };
 
-template <typename Output>
+template <typename Output, typename... Extra>
 void add(std::unique_ptr<Output>& output, const std::filesystem::path& file, int index, AVMediaType type,
-         Undecodable undecodable) {
+         Undecodable undecodable, const Extra&... extra) {
     if (output) throw std::runtime_error("the reader has that output already");
     DecodedStream stream(file, index, type);
     if (!stream.decodable() && undecodable == Undecodable::refused) throw std::runtime_error(AV::errorText(AVERROR_DECODER_NOT_FOUND));
-    output = std::make_unique<Output>(std::move(stream));
+    output = std::make_unique<Output>(std::move(stream), extra...);
 }
 
 } // namespace
 
 // A video codec without a decoder makes starting fail, which the making turns into its own message.
-void Reader::addVideoOutput(const VideoTrack& track) {
+void Reader::addVideoOutput(const VideoTrack& track, const std::string& filters) {
     std::lock_guard guard(lock);
     if (state != Status::unknown) throw std::runtime_error("the reader has started");
-    add(video, asset->file(), track.streamIndex, AVMEDIA_TYPE_VIDEO, Undecodable::accepted);
+    add(video, asset->file(), track.streamIndex, AVMEDIA_TYPE_VIDEO, Undecodable::accepted, filters);
 }
 
 // Sound that cannot be decoded is refused, so that the master is made without it.

@@ -41,8 +41,10 @@ public:
 
     // NV12 video-range pictures of the track. Throws when there is one already, reading has
     // started, or the track is not a video track of the file; a codec without a decoder here
-    // is taken and makes startReading fail.
-    void addVideoOutput(const VideoTrack& track);
+    // is taken and makes startReading fail. filters, when given, is a libavfilter chain the
+    // pictures go through before they are put into NV12; a chain that will not run fails the
+    // reading at its first picture.
+    void addVideoOutput(const VideoTrack& track, const std::string& filters = {});
     // The track's sound as 48 kHz stereo 16-bit PCM. Throws as for video, and also when the
     // codec has no decoder here.
     void addAudioOutput(const AudioTrack& track);

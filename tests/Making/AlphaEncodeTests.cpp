@@ -42,6 +42,7 @@ MasterInfo infoOf(int64_t w, int64_t h, double fps = 25, Sound sound = Sound::wi
     info.w = w;
     info.h = h;
     info.fps = fps;
+    info.fpsText = "25/1";
     info.duration = 0.2;
     info.audio = sound == Sound::with;
     info.alpha = true;
@@ -62,10 +63,11 @@ std::vector<fs::path> outputsOf(const LadderPlan& plan, const fs::path& into) {
 
 // ---- the argument lists ----
 
-const std::vector<std::string> head{"-v",       "error", "-nostdin",         "-y", "-progress", "pipe:1",
-                                    "-nostats", "-i",    "/Masters/clip.mov"};
-const std::vector<std::string> opus{"-map", "0:a:0?", "-c:a", "opus",  "-strict", "-2",
-                                    "-b:a", "160k",   "-ar",  "48000", "-ac",     "2"};
+const std::vector<std::string> head{"-v",       "error",         "-nostdin", "-y",
+                                    "-progress", "pipe:1",       "-nostats", "-noautorotate",
+                                    "-i",       "/Masters/clip.mov"};
+const std::vector<std::string> opus{"-map", "0:a:0?", "-af", "apad",  "-shortest", "-c:a", "opus", "-strict",
+                                    "-2",   "-b:a",   "160k", "-ar",  "48000",     "-ac",  "2"};
 
 std::vector<std::string> vp9(const std::string& crf) {
     return {"-fps_mode",     "passthrough", "-c:v",      "libvpx-vp9", "-pix_fmt",  "yuva420p", "-crf",    crf,
@@ -79,7 +81,7 @@ std::vector<std::string> argumentsOf(const LadderPlan& plan, const MasterInfo& i
 
 TEST(AlphaEncodeArguments, AMaster3840WideIsOnePaddedFileWithOrWithoutSound) {
     const std::vector<std::string> picture =
-        joined(joined(head, {"-map", "0:v:0", "-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"}),
+        joined(joined(head, {"-map", "0:v:0", "-vf", "fps=25/1,pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"}),
                vp9("24"));
     const std::vector<std::string> file{"-f", "webm", "/Movies/.make/clip.webm"};
     EXPECT_EQ(argumentsOf(alphaPlan(3840, 2160), infoOf(3840, 2160)), joined(joined(picture, {"-an"}), file));
@@ -89,7 +91,7 @@ TEST(AlphaEncodeArguments, AMaster3840WideIsOnePaddedFileWithOrWithoutSound) {
 
 TEST(AlphaEncodeArguments, AMaster3841WideIsAScaledMainFileAndSilentStrips) {
     const LadderPlan plan = alphaPlan(3841, 1080);
-    const std::string graph = "[0:v:0]split=4[w][s0][s1][s2];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
+    const std::string graph = "[0:v:0]fps=25/1,split=4[w][s0][s1][s2];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
                               "[s0]crop=1536:ih:0:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so0];"
                               "[s1]crop=1536:ih:1152:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so1];"
                               "[s2]crop=1536:ih:2304:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so2]";
@@ -126,7 +128,7 @@ TEST(AlphaEncodeArguments, CutsTheLastStripAtTheMastersEdge) {
     const std::vector<std::string> arguments = argumentsOf(plan, infoOf(7680, 2160));
     const auto graph = std::ranges::find(arguments, "-filter_complex");
     ASSERT_NE(graph, arguments.end());
-    EXPECT_EQ(*(graph + 1), "[0:v:0]split=3[w][s0][s1];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
+    EXPECT_EQ(*(graph + 1), "[0:v:0]fps=25/1,split=3[w][s0][s1];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
                             "[s0]crop=4096:ih:0:0,pad=4096:2160:0:0:color=black@0,format=yuva420p[so0];"
                             "[s1]crop=3840:ih:3840:0,pad=4096:2160:0:0:color=black@0,format=yuva420p[so1]");
 }
@@ -150,7 +152,7 @@ TEST(AlphaEncodeArguments, TheKeyIntervalIsTheRoundedRateAndAtLeastOne) {
 TEST(AlphaEncodeArguments, NameEveryFileByAnAbsolutePath) {
     const LadderPlan plan = alphaPlan(3842, 16);
     const std::vector<std::string> arguments = AlphaEncode::arguments("-i x.mov", "out", plan, infoOf(3842, 16));
-    EXPECT_EQ(arguments.at(8), (fs::current_path() / "-i x.mov").string());
+    EXPECT_EQ(arguments.at(9), (fs::current_path() / "-i x.mov").string());
     std::vector<std::string> files, expected;
     std::ranges::copy_if(arguments, std::back_inserter(files),
                          [](const std::string& a) { return a.ends_with(".webm"); });
