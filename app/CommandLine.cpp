@@ -77,7 +77,10 @@ int scan(const std::filesystem::path& folder) {
 int probe(const std::filesystem::path& master) {
     QuitSignals quitSignals;
     quitSignals.endProcessOnQuit();
-    std::printf("%s\n", AVEngine().probe(master).json().dump().c_str());
+    const MasterInfo info = AVEngine().probe(master);
+    for (const std::string& assumed : info.picture.assumed)
+        std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
+    std::printf("%s\n", info.json().dump().c_str());
     return 0;
 }
 

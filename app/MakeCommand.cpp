@@ -91,6 +91,8 @@ std::vector<Probed> probeAll(AVEngine& engine, const std::vector<fs::path>& mast
     for (const fs::path& master : masters) {
         try {
             probed.push_back({master, engine.probe(master)});
+            for (const std::string& assumed : probed.back().info.picture.assumed)
+                std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
         } catch (const std::exception& failure) {
             std::fprintf(stderr, "%s: %s\n", master.c_str(), failure.what());
             status = 1;

@@ -47,6 +47,10 @@ void ServeLog::update() {
 void ServeLog::tell(const Job& job, Seen& seen) {
     if (seen.ended) return;
     if (seen.tenths < 0 && !seen.started) line("queued · " + job.name());
+    if (!job.assumed.empty() && !seen.assumedTold) {
+        seen.assumedTold = true;
+        for (const std::string& assumed : job.assumed) line("assumed · " + job.name() + " · " + assumed);
+    }
     if (const auto* making = std::get_if<Job::Making>(&job.state)) {
         const auto now = std::chrono::steady_clock::now();
         if (!seen.started) seen.started = now;

@@ -21,6 +21,7 @@ private:
         int tenths = -1; // of the making last told
         std::optional<std::chrono::steady_clock::time_point> started;
         bool ended = false;
+        bool assumedTold = false;
     };
     void ready();
     void update();

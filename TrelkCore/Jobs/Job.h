@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 // One making of one master. Callers get copies; the queue keeps the one that counts.
 struct Job {
@@ -39,6 +40,7 @@ struct Job {
     std::optional<SetPart> part;
     std::optional<std::string> asset;
     std::optional<std::string> setAsset;
+    std::vector<std::string> assumed; // what the making took for granted where the master was unclear
 
     template <class Case> bool is() const { return std::holds_alternative<Case>(state); }
     bool active() const { return is<Queued>() || is<Making>(); }

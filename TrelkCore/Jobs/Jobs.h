@@ -144,6 +144,7 @@ private:
     std::string outputName(const std::string& base, const std::optional<std::string>& kept);
     void place(const std::filesystem::path& work, const std::string& name);
     void progress(const std::string& id, double fraction);
+    void noteAssumed(const std::string& id, const std::vector<std::string>& assumed);
     bool stopped(const std::string& id) const;
     std::optional<std::pair<std::filesystem::path, std::string>> finishSet(const Job& job); // under the lock
     void writeManifest(const std::optional<std::pair<std::filesystem::path, std::string>>& manifest);

@@ -150,6 +150,7 @@ Jobs::Rendition Jobs::makeStill(const Job& job, const fs::path& work, const std:
 Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work) {
     const MasterInfo info = engine.probe(job.master);
     const std::string id = job.id;
+    noteAssumed(id, info.picture.assumed);
     const Making::Made result = Making::video(
         engine, job.master, info, work, job.dropped ? Making::Transfer::link : Making::Transfer::copy,
         AVEngine::encoderName, [this, id](double fraction) { progress(id, fraction); },
@@ -259,6 +260,17 @@ void Jobs::progress(const std::string& id, double fraction) {
         auto shown = lastShown.find(id);
         if (fraction < (shown == lastShown.end() ? -1.0 : shown->second) + 0.01) return;
         lastShown[id] = fraction;
+    }
+    announce();
+}
+
+void Jobs::noteAssumed(const std::string& id, const std::vector<std::string>& assumed) {
+    if (assumed.empty()) return;
+    {
+        std::lock_guard guard(lock);
+        Job* job = listed(id);
+        if (!job) return;
+        job->assumed = assumed;
     }
     announce();
 }
