@@ -40,7 +40,9 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
       engine(setup.engine ? *setup.engine : ownEngine),
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
       uploads(queue.dropFolder(),
-              [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
+              [this](const std::vector<std::filesystem::path>& files) {
+                  return queue.addAll(files, Origin::dropped, Grouping::byName);
+              }),
       projectStore(setup.serviceFolder / "projects.json"),
       libraryChanges(library),
       router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
