@@ -29,10 +29,10 @@ public:
         Pairing& pairing;
         Uploads& uploads;
         Projects& projects;
-        std::filesystem::path libraryFolder; // files are served only from beneath it
-        std::function<Assets()> assets;      // never null
+        std::filesystem::path libraryFolder;    // files are served only from beneath it
+        std::function<Assets()> assets;         // never gives null
         std::function<std::vector<Job>()> jobs; // the job queue's, in queue order
-        PairRequest onPairRequest = {};      // a page asks to pair
+        PairRequest onPairRequest = {};         // a page asks to pair; may be left out
     };
 
     Router(std::string version, Sources sources);
