@@ -150,7 +150,11 @@ HTTPResponse Router::library() const {
     const Assets listing = sources.assets();
     std::optional<std::string> jobs = HTTPResponse::compactJSON(JobListing::json(sources.jobs()));
     if (!listing->json || !jobs) return HTTPResponse::error(500, "couldn't write the reply");
-    return HTTPResponse::jsonBody(R"({"assets":)" + *listing->json + R"(,"jobs":)" + *jobs + "}");
+    constexpr std::string_view start = R"({"assets":)", middle = R"(,"jobs":)";
+    std::string text;
+    text.reserve(start.size() + listing->json->size() + middle.size() + jobs->size() + 1);
+    text.append(start).append(*listing->json).append(middle).append(*jobs).append("}");
+    return HTTPResponse::jsonBody(std::move(text));
 }
 
 bool Router::tokenPasses(const HTTPRequest& request) const {
