@@ -764,7 +764,7 @@ size_t openDescriptors() {
 
 bool anyChildLeft() { return !(::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD); }
 
-TEST(FFDecodeLeaks, ManyProbesAndDecodesLeaveNoDescriptorOrChild) {
+TEST(FFDecodeLeaks, ProbesAndDecodesOfEachKindLeaveNoDescriptorOrChild) {
     const fs::path& red = master(Master::red);
     const size_t before = openDescriptors();
     // The counts are compared exactly: a leak of one descriptor in any of the three ways shows
