@@ -1,5 +1,6 @@
 #include "app/ServeLog.h"
 
+#include "TrelkCore/LibraryFolders.h"
 #include "TrelkCore/Platform/Text.h"
 
 #include <cmath>
@@ -72,8 +73,8 @@ void ServeLog::tell(const Job& job, Seen& seen) {
 
 // The queue leaves a linked "Drop here" or "Masters" alone: nothing would say why otherwise.
 void ServeLog::tellLinkedFolders() {
-    for (const auto& [name, why] : {std::pair{Jobs::dropName, "nothing is taken from it or uploaded into it"},
-                                    std::pair{Jobs::mastersName, "no master is kept in it"}}) {
+    for (const auto& [name, why] : {std::pair{LibraryFolders::drop, "nothing is taken from it or uploaded into it"},
+                                    std::pair{LibraryFolders::masters, "no master is kept in it"}}) {
         const std::filesystem::path folder = model.folder() / name;
         std::error_code error;
         if (!std::filesystem::is_symlink(folder, error) || !linkedTold.insert(std::string(name)).second) continue;

@@ -40,16 +40,19 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
       engine(setup.engine ? *setup.engine : ownEngine),
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
       uploads(queue.dropFolder(),
-              [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
+              [this](const std::vector<std::filesystem::path>& files) {
+                  return queue.addAll(files, Origin::dropped, Grouping::byName);
+              }),
       projectStore(setup.serviceFolder / "projects.json"),
       libraryChanges(library),
-      router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
+      // Called on the server's thread, which stops before the queue goes away.
+      router(TrelkInfo::current().description(),
+             {pairing, uploads, projectStore, library, [this] { return snapshot.get(); }, [this] { return queue.jobs(); },
+              [this](std::string id, std::string code, std::string origin) {
+                  queuePairAsk({std::move(id), std::move(code), std::move(origin)});
+              }}),
       server(router) {
     pairedCount = pairing.count();
-    router.jobs = [this] { return queue.jobs(); };
-    router.uploads = &uploads;
-    router.projects = &projectStore;
-    router.libraryFolder = library;
     shownProject = storedLibraryProject();
     publishProjects(projectStore.all());
     // Comes on the thread that changed the store; the server stops before the store goes.
@@ -64,10 +67,6 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
         QMetaObject::invokeMethod(this, [this, list = queue.jobs()]() mutable { updateJobs(std::move(list)); },
                                   Qt::QueuedConnection);
     });
-    // Called on the server's thread, which stops before the queue goes away.
-    router.onPairRequest = [this](std::string id, std::string code, std::string origin) {
-        queuePairAsk({std::move(id), std::move(code), std::move(origin)});
-    };
     // What an earlier run left under way is there from the start: its ended jobs are no news.
     publishedJobs = queue.jobs();
     for (const Job& job : publishedJobs)
@@ -149,7 +148,7 @@ TrelkModel::Pass TrelkModel::refresh() {
     // A library nobody touched is not read again: the snapshot stands as it is.
     if (!libraryChanges.changed()) return pass;
     pass.assets = std::make_shared<const std::vector<Asset>>(Library::scan(library, &pass.leftOut));
-    snapshot.set(pass.assets);
+    snapshot.set(AssetListing::of(pass.assets));
     pass.mastersBytes = 0;
     for (const KeptMaster& master : queue.keptMasters()) *pass.mastersBytes += master.bytes;
     return pass;

@@ -198,7 +198,7 @@ private:
     Uploads uploads; // called by the server's threads and the refresh pass
     Projects projectStore;
     // The asset list as the server's thread sees it.
-    LockedBox<Router::Assets> snapshot{std::make_shared<const std::vector<Asset>>()};
+    LockedBox<Router::Assets> snapshot{AssetListing::of(nullptr)};
     TreeChanges libraryChanges; // used by one pass at a time
     // Filled on the server's thread, emptied by the one pairing dialog at a time.
     LockedBox<std::deque<PairAsk>> pairAsks;

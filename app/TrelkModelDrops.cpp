@@ -68,7 +68,7 @@ std::optional<std::vector<fs::path>> TrelkModel::chooseMasters() {
 
 void TrelkModel::addMasters() {
     if (std::optional<std::vector<fs::path>> files = chooseMasters())
-        tieWhenMade(queue.addAll(*files, false, Grouping::byName));
+        tieWhenMade(queue.addAll(*files, Origin::inPlace, Grouping::byName));
 }
 
 // While the library is shown for a project, what is made from it joins that project.
@@ -95,13 +95,13 @@ void TrelkModel::droppedOnLibrary(const std::vector<fs::path>& files) {
         pendingDrop = DropPlan(files);
         emit changed();
     } else if (files.size() == 1) {
-        tieWhenMade(queue.addAll(files, false, Grouping::byName));
+        tieWhenMade(queue.addAll(files, Origin::inPlace, Grouping::byName));
     }
 }
 
 void TrelkModel::confirmDrop(const DropPlan& plan) {
     cancelDrop();
-    tieWhenMade(queue.addAll(plan.files, false, plan.grouping));
+    tieWhenMade(queue.addAll(plan.files, Origin::inPlace, plan.grouping));
 }
 
 void TrelkModel::cancelDrop() {
@@ -144,7 +144,7 @@ void TrelkModel::addFiles(const std::vector<fs::path>& files, const std::string&
     const std::vector<std::string> videos = plan.videoNames();
     const bool cue = oneCue && videos.size() >= 2;
     const std::vector<std::optional<std::string>> jobs =
-        queue.addAll(plan.files, false, cue ? Grouping::oneCue : Grouping::separate);
+        queue.addAll(plan.files, Origin::inPlace, cue ? Grouping::oneCue : Grouping::separate);
     const std::string name = names.size() == 1                    ? names.front()
                              : cue && videos.size() == names.size() ? plan.setName()
                                                                     : DropPlan::things(names);

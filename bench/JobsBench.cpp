@@ -68,7 +68,7 @@ void runnerCost(benchmark::State& state, const std::string& name) {
         fs::remove_all(library / fs::path(name).stem());
         fs::copy_file(pristine, master);
         state.ResumeTiming();
-        jobs.add(master, true);
+        jobs.add(master, Origin::dropped);
         while (!jobs.idle()) std::this_thread::yield();
     }
     if (!fs::exists(library / fs::path(name).stem() / name)) state.SkipWithError("not made");

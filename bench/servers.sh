@@ -22,14 +22,14 @@ free_port() {
   exit 1
 }
 
-# vorlane-trelk serve with its HOME in the folder; sets service_port and service_pid. Its dialogs
-# read their answers from descriptor 4, held open: unwritten, a dialog waits.
+# vorlane-trelk serve (or the program given) with its HOME in the folder; sets service_port and
+# service_pid. Its dialogs read their answers from descriptor 4, held open: unwritten, a dialog waits.
 start_service() {
-  local home=$bench_folder/home line
+  local home=$bench_folder/home program=${1:-build/app/vorlane-trelk} line
   mkdir -p "$home"
-  mkfifo "$bench_folder/answers"
+  [[ -p $bench_folder/answers ]] || mkfifo "$bench_folder/answers"
   exec 4<>"$bench_folder/answers"
-  exec 3< <(HOME=$home XDG_DATA_HOME=$home/data exec build/app/vorlane-trelk serve <&4)
+  exec 3< <(HOME=$home XDG_DATA_HOME=$home/data exec "$program" serve <&4)
   service_pid=$!
   bench_pids+=("$service_pid")
   read -r line <&3

@@ -172,6 +172,7 @@ void checkUpload(std::string_view bytes) {
     const std::string_view body = bytes.substr(head->end);
     require(Uploads::cleanName(upload->name) == upload->name, "an upload's name is clean");
     try {
+        upload->open();
         writeInPieces(*upload, body);
         require(upload->received == int64_t(body.size()), "every byte written is counted");
         uploads.finish(*upload);

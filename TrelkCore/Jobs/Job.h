@@ -8,6 +8,12 @@
 #include <variant>
 #include <vector>
 
+// Where a master comes from: "Drop here" (or an upload into it), which hands the file to the
+// queue to keep in "Masters" once made, or a place of the user's, where it stays untouched.
+enum class Origin { dropped, inPlace };
+// How a set lists its parts: by their names, or in the order they were given (one cue).
+enum class PartOrder { byName, asGiven };
+
 // One making of one master. Callers get copies; the queue keeps the one that counts.
 struct Job {
     struct Queued {
@@ -31,12 +37,12 @@ struct Job {
 
     std::string id;
     std::filesystem::path master; // standardized
-    bool dropped = false;         // the queue owns the master and may move it
+    Origin origin = Origin::inPlace; // dropped: the queue owns the master and may move it
     State state = Queued{};
     std::optional<std::string> set;
     std::optional<std::string> batch;
     std::optional<int64_t> setIndex;
-    bool ordered = false;
+    PartOrder order = PartOrder::byName;
     std::optional<SetPart> part;
     std::optional<std::string> asset;
     std::optional<std::string> setAsset;
@@ -45,6 +51,7 @@ struct Job {
     template <class Case> bool is() const { return std::holds_alternative<Case>(state); }
     bool active() const { return is<Queued>() || is<Making>(); }
     bool stopped() const { return is<Failed>() || is<Cancelled>(); }
+    bool dropped() const { return origin == Origin::dropped; }
     std::string name() const { return master.filename().string(); }
 
     bool operator==(const Job&) const = default;

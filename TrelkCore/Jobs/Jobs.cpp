@@ -91,7 +91,7 @@ void Jobs::announce() {
     if (callback) callback();
 }
 
-Job* Jobs::listed(const std::string& id) {
+Job* Jobs::listedLocked(const std::string& id) {
     auto found = std::ranges::find(list, id, &Job::id);
     return found == list.end() ? nullptr : &*found;
 }
@@ -117,7 +117,7 @@ std::vector<KeptMaster> Jobs::keptMasters() const {
 
 std::vector<KeptMaster> Jobs::keptMasters(const fs::path& library, const fs::path& storePath) {
     std::optional<StoreFile> records(std::in_place, storePath, storeLimit, 0600);
-    return keptIn(library / mastersName, madeRecords(records));
+    return keptIn(library / LibraryFolders::masters, madeRecords(records));
 }
 
 std::vector<KeptMaster> Jobs::keptIn(const fs::path& masters, const std::map<std::string, Made>& made) {
@@ -140,16 +140,16 @@ std::vector<KeptMaster> Jobs::keptIn(const fs::path& masters, const std::map<std
     return kept;
 }
 
-std::optional<std::string> Jobs::add(const fs::path& master, bool dropped, std::optional<std::string> set,
-                                     std::optional<std::string> batch, std::optional<int64_t> index, bool ordered) {
+std::optional<std::string> Jobs::add(const fs::path& master, Origin origin, std::optional<std::string> set,
+                                     std::optional<std::string> batch, std::optional<int64_t> index, PartOrder order) {
     Job job;
     job.id = Job::newID();
     job.master = standardized(master);
-    job.dropped = dropped;
+    job.origin = origin;
     job.set = std::move(set);
     job.batch = std::move(batch);
     job.setIndex = index;
-    job.ordered = ordered;
+    job.order = order;
     {
         std::lock_guard guard(lock);
         if (std::ranges::any_of(list, [&](const Job& other) { return other.active() && other.master == job.master; }))
@@ -163,10 +163,10 @@ std::optional<std::string> Jobs::add(const fs::path& master, bool dropped, std::
     return job.id;
 }
 
-std::vector<std::optional<std::string>> Jobs::addAll(const std::vector<fs::path>& masters, bool dropped,
+std::vector<std::optional<std::string>> Jobs::addAll(const std::vector<fs::path>& masters, Origin origin,
                                                      Grouping grouping) {
     if (grouping == Grouping::separate || std::ranges::none_of(masters, isStillFile))
-        return addGroups(masters, dropped, grouping);
+        return addGroups(masters, origin, grouping);
     // Stills never join a set: the others first, as one drop, then each still alone.
     std::vector<std::optional<std::string>> results(masters.size());
     std::vector<size_t> others;
@@ -174,18 +174,18 @@ std::vector<std::optional<std::string>> Jobs::addAll(const std::vector<fs::path>
         if (!isStillFile(masters[i])) others.push_back(i);
     std::vector<fs::path> videos;
     for (size_t i : others) videos.push_back(masters[i]);
-    std::vector<std::optional<std::string>> made = addAll(videos, dropped, grouping);
+    std::vector<std::optional<std::string>> made = addAll(videos, origin, grouping);
     for (size_t k = 0; k < others.size(); ++k) results[others[k]] = made[k];
     for (size_t i = 0; i < masters.size(); ++i)
-        if (isStillFile(masters[i])) results[i] = add(masters[i], dropped);
+        if (isStillFile(masters[i])) results[i] = add(masters[i], origin);
     return results;
 }
 
-std::vector<std::optional<std::string>> Jobs::addGroups(const std::vector<fs::path>& masters, bool dropped,
+std::vector<std::optional<std::string>> Jobs::addGroups(const std::vector<fs::path>& masters, Origin origin,
                                                         Grouping grouping) {
     std::vector<std::optional<std::string>> results;
     if (grouping == Grouping::separate) {
-        for (const fs::path& master : masters) results.push_back(add(master, dropped));
+        for (const fs::path& master : masters) results.push_back(add(master, origin));
         return results;
     }
     const std::string batch = Job::newBatch();
@@ -193,7 +193,7 @@ std::vector<std::optional<std::string>> Jobs::addGroups(const std::vector<fs::pa
     for (const fs::path& master : masters) names.push_back(master.filename().string());
     if (grouping == Grouping::oneCue && masters.size() > 1) {
         const std::string set = SetName::common(names);
-        for (size_t i = 0; i < masters.size(); ++i) results.push_back(add(masters[i], dropped, set, batch, i, true));
+        for (size_t i = 0; i < masters.size(); ++i) results.push_back(add(masters[i], origin, set, batch, i, PartOrder::asGiven));
         return results;
     }
     // By name: each position's set and its rank within the set, in input order.
@@ -201,8 +201,8 @@ std::vector<std::optional<std::string>> Jobs::addGroups(const std::vector<fs::pa
     for (const auto& [set, positions] : SetName::groups(names))
         for (size_t rank = 0; rank < positions.size(); ++rank) places[positions[rank]] = {set, int64_t(rank)};
     for (size_t i = 0; i < masters.size(); ++i) {
-        if (places[i]) results.push_back(add(masters[i], dropped, places[i]->first, batch, places[i]->second));
-        else results.push_back(add(masters[i], dropped));
+        if (places[i]) results.push_back(add(masters[i], origin, places[i]->first, batch, places[i]->second));
+        else results.push_back(add(masters[i], origin));
     }
     return results;
 }
@@ -210,14 +210,14 @@ std::vector<std::optional<std::string>> Jobs::addGroups(const std::vector<fs::pa
 void Jobs::cancel(const std::string& id) {
     {
         std::lock_guard guard(lock);
-        if (Job* job = listed(id)) {
+        if (Job* job = listedLocked(id)) {
             if (job->is<Job::Making>()) {
                 stopping.insert(id);
                 job->state = Job::Cancelled{};
             } else if (job->is<Job::Queued>()) {
                 job->state = Job::Cancelled{};
-                recordSkip(*job);
-                ended(*job);
+                recordSkipLocked(*job);
+                endedLocked(*job);
             }
         }
     }
@@ -244,14 +244,14 @@ void Jobs::retry(const std::string& id) {
     Job old;
     {
         std::lock_guard guard(lock);
-        Job* job = listed(id);
+        Job* job = listedLocked(id);
         if (!job || job->active()) return;
         old = *job;
         std::erase_if(list, [&](const Job& each) { return each.id == id; });
         skipped.erase(old.master.string());
         if (old.batch) abandoned.erase(*old.batch);
     }
-    add(old.master, old.dropped, old.set, old.batch, old.setIndex, old.ordered);
+    add(old.master, old.origin, old.set, old.batch, old.setIndex, old.order);
 }
 
 void Jobs::retrySet(const std::string& batch) {
@@ -309,10 +309,10 @@ std::optional<Jobs::Stamp> Jobs::stamp(const fs::path& file) const {
     return Stamp{facts->size, facts->modified};
 }
 
-void Jobs::ended(const Job& job) {
+void Jobs::endedLocked(const Job& job) {
     if (watching) endedInPass.insert(job.master.string());
 }
 
-void Jobs::recordSkip(const Job& job) {
+void Jobs::recordSkipLocked(const Job& job) {
     if (std::optional<Stamp> now = stamp(job.master)) skipped[job.master.string()] = *now;
 }

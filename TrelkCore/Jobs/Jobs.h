@@ -2,6 +2,7 @@
 #include "TrelkCore/Jobs/Grouping.h"
 #include "TrelkCore/Jobs/Job.h"
 #include "TrelkCore/Library/KeptMaster.h"
+#include "TrelkCore/LibraryFolders.h"
 #include "TrelkCore/Making/Ladder.h"
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/StoreFile.h"
@@ -61,9 +62,6 @@ public:
         std::function<void(std::string_view step)> reached = [](std::string_view) {};
     };
 
-    static constexpr std::string_view dropName = "Drop here";
-    static constexpr std::string_view mastersName = "Masters";
-
     // Reads masters.json (store) and dismissed.json beside it, tidies what an earlier run left
     // when it was killed, creates "Drop here" and starts the runner's thread. The engine must
     // outlive the queue.
@@ -89,11 +87,11 @@ public:
                                                const std::filesystem::path& store);
 
     // The new job's id; none when the master already has an active job.
-    std::optional<std::string> add(const std::filesystem::path& master, bool dropped,
+    std::optional<std::string> add(const std::filesystem::path& master, Origin origin,
                                    std::optional<std::string> set = {}, std::optional<std::string> batch = {},
-                                   std::optional<int64_t> index = {}, bool ordered = false);
+                                   std::optional<int64_t> index = {}, PartOrder order = PartOrder::byName);
     // One result per master, in their order.
-    std::vector<std::optional<std::string>> addAll(const std::vector<std::filesystem::path>& masters, bool dropped,
+    std::vector<std::optional<std::string>> addAll(const std::vector<std::filesystem::path>& masters, Origin origin,
                                                    Grouping grouping);
     void cancel(const std::string& id);
     void cancelSet(const std::string& batch);
@@ -109,26 +107,27 @@ public:
     std::optional<Stamp> stamp(const std::filesystem::path& file) const;
     // Whether the name is that of a download still under way.
     static bool partial(std::string_view name);
-    std::filesystem::path dropFolder() const { return library / dropName; }
-    std::filesystem::path mastersFolder() const { return library / mastersName; }
+    std::filesystem::path dropFolder() const { return library / LibraryFolders::drop; }
+    std::filesystem::path mastersFolder() const { return library / LibraryFolders::masters; }
 
 private:
     struct Rendition; // what a making put in its work folder
     struct Candidate {
         std::filesystem::path master;
-        bool dropped;
+        Origin origin;
     };
 
     // Jobs.cpp
     static std::filesystem::path standardized(const std::filesystem::path& file);
     static double seconds(Time time);
     void announce();
-    Job* listed(const std::string& id); // under the lock
-    void recordSkip(const Job& job);                    // under the lock
-    void ended(const Job& job);                         // under the lock: it has left the active states
-    bool dismissLocked(const std::set<std::string>& ids); // under the lock; whether marks changed
+    // The ...Locked functions expect the queue's lock held.
+    Job* listedLocked(const std::string& id);
+    void recordSkipLocked(const Job& job);
+    void endedLocked(const Job& job);                     // it has left the active states
+    bool dismissLocked(const std::set<std::string>& ids); // whether marks changed
     std::vector<std::optional<std::string>> addGroups(const std::vector<std::filesystem::path>& masters,
-                                                      bool dropped, Grouping grouping);
+                                                      Origin origin, Grouping grouping);
 
     // JobsRunner.cpp
     void next();
@@ -146,7 +145,7 @@ private:
     void progress(const std::string& id, double fraction);
     void noteAssumed(const std::string& id, const std::vector<std::string>& assumed);
     bool stopped(const std::string& id) const;
-    std::optional<std::pair<std::filesystem::path, std::string>> finishSet(const Job& job); // under the lock
+    std::optional<std::pair<std::filesystem::path, std::string>> finishSetLocked(const Job& job);
     void writeManifest(const std::optional<std::pair<std::filesystem::path, std::string>>& manifest);
 
     // JobsWatch.cpp
@@ -157,8 +156,8 @@ private:
     };
     Seen dropFolderFiles() const;
     MadeLook lookAtMadeMasters();
-    std::vector<Candidate> decide(Time now, const Seen& dropped, const MadeLook& madeLook,
-                                  bool& marksPruned); // under the lock
+    std::vector<Candidate> decideLocked(Time now, const Seen& dropped, const MadeLook& madeLook,
+                                        bool& marksPruned);
 
     // JobsRecords.cpp
     static constexpr int64_t storeLimit = int64_t(64) << 20; // the largest store file read

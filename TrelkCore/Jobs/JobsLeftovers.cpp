@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view workPrefix = ".making-";
 constexpr std::string_view asidePrefix = ".old-";
 constexpr size_t uuidLength = 36;
 
@@ -46,7 +45,7 @@ bool placed(const fs::path& library, const std::string& name, const struct stat&
     std::error_code error;
     for (fs::directory_iterator entry(library, error), end; !error && entry != end; entry.increment(error)) {
         const std::string folder = entry->path().filename().string();
-        if (folder.starts_with(".") || folder == Jobs::dropName || folder == Jobs::mastersName) continue;
+        if (folder.starts_with(".") || folder == LibraryFolders::drop || folder == LibraryFolders::masters) continue;
         struct stat output;
         if (::lstat((entry->path() / name).c_str(), &output) == 0 && sameFile(output, file)) return true;
     }
@@ -72,7 +71,7 @@ void Jobs::tidyLeftovers() {
         const fs::path path = entry->path();
         const std::string name = path.filename().string();
         std::error_code ignored;
-        if (name.starts_with(workPrefix) && entry->is_directory(ignored)) fs::remove_all(path, ignored);
+        if (name.starts_with(LibraryFolders::workPrefix) && entry->is_directory(ignored)) fs::remove_all(path, ignored);
         else if (name.starts_with(asidePrefix))
             if (std::optional<std::string> place = placeOf(name)) restore(path, library / *place);
     }

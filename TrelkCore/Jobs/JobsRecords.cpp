@@ -31,7 +31,7 @@ std::optional<double> seconds(const json* value) {
 
 // A record's folder is one of the library's own: never a path out of it, nor the queue's folders.
 bool outputName(std::string_view name) {
-    return Library::safeName(name) && name != Jobs::dropName && name != Jobs::mastersName;
+    return Library::safeName(name) && name != LibraryFolders::drop && name != LibraryFolders::masters;
 }
 
 bool masterPath(const std::string& path) { return fs::path(path).is_absolute(); }

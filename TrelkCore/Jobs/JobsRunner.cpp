@@ -74,19 +74,19 @@ void Jobs::run(const Job& job) {
     std::optional<std::pair<fs::path, std::string>> manifest;
     {
         std::lock_guard guard(lock);
-        if (Job* listedJob = listed(job.id)) {
+        if (Job* listedJob = listedLocked(job.id)) {
             listedJob->state = state;
             auto part = lastPart.find(job.id);
             listedJob->part = done && part != lastPart.end() ? std::optional(part->second) : std::nullopt;
             auto asset = lastAsset.find(job.id);
             listedJob->asset = done && asset != lastAsset.end() ? std::optional(asset->second) : std::nullopt;
-            if (!done) recordSkip(*listedJob);
+            if (!done) recordSkipLocked(*listedJob);
         }
-        ended(job);
+        endedLocked(job);
         lastPart.erase(job.id);
         lastAsset.erase(job.id);
         stopping.erase(job.id);
-        manifest = finishSet(job);
+        manifest = finishSetLocked(job);
     }
     senses.reached("ended");
     writeManifest(manifest);
@@ -111,11 +111,12 @@ void Jobs::writeManifest(const std::optional<std::pair<fs::path, std::string>>& 
 }
 
 Job::State Jobs::makeOne(const Job& job) {
-    const fs::path work = library / (".making-" + job.id);
+    const fs::path work = library / (std::string(LibraryFolders::workPrefix) + job.id);
     const Removal removal{work};
     try {
         std::error_code error;
         if (!fs::exists(job.master, error)) throw TrelkError("the master isn't there any more");
+        Files::createFolders(work);
         std::optional<Files::Facts> master = senses.facts(job.master);
         const Time madeDate = master ? master->modified : senses.now();
         const std::string base = Ladder::base(job.name());
@@ -134,11 +135,10 @@ Job::State Jobs::makeOne(const Job& job) {
 
 Jobs::Rendition Jobs::makeStill(const Job& job, const fs::path& work, const std::string& base) {
     if (!Library::stillSize(job.master)) throw TrelkError("couldn't read this picture");
-    Files::createFolders(work);
     Rendition rendition;
     if (MediaKinds::stillTypes.contains(MediaKinds::extension(job.master))) {
         rendition = {job.name(), true, std::nullopt};
-        Making::putAsItIs(job.master, work, job.dropped ? Making::Transfer::link : Making::Transfer::copy);
+        Making::putAsItIs(job.master, work, job.dropped() ? Making::Transfer::link : Making::Transfer::copy);
     } else {
         rendition = {base + ".png", false, std::nullopt};
         Still::png(job.master, work / rendition.file);
@@ -151,8 +151,8 @@ Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work) {
     const MasterInfo info = engine.probe(job.master);
     const std::string id = job.id;
     noteAssumed(id, info.picture.assumed);
-    const Making::Made result = Making::video(
-        engine, job.master, info, work, job.dropped ? Making::Transfer::link : Making::Transfer::copy,
+    const Making::Made result = Making::videoIn(
+        engine, job.master, info, work, job.dropped() ? Making::Transfer::link : Making::Transfer::copy,
         AVEngine::encoderName, [this, id](double fraction) { progress(id, fraction); },
         [this, id] { return stopped(id); });
     // A single file is a part a set can list; a package is not.
@@ -163,14 +163,14 @@ Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work) {
 void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, const Rendition& rendition,
                 Time madeDate) {
     std::error_code error;
-    const bool toMasters = job.dropped && !rendition.asItIs && fs::exists(job.master, error);
+    const bool toMasters = job.dropped() && !rendition.asItIs && fs::exists(job.master, error);
     fs::path keptMaster;
     std::optional<std::string> kept;
     if (toMasters) {
         Files::createFolders(mastersFolder());
         keptMaster = keptPlace(job.name());
         kept = keptMaster.string();
-    } else if (!job.dropped) {
+    } else if (!job.dropped()) {
         kept = job.master.string();
     }
     const std::string name = outputName(base, kept);
@@ -197,7 +197,7 @@ void Jobs::keep(const Job& job, const fs::path& work, const std::string& base, c
     if (toMasters && before) fs::rename(job.master, keptMaster);
     else if (toMasters) Files::moveNoReplace(job.master, keptMaster);
     // The master is its own rendition, now in place: "Drop here" lets go of its name.
-    else if (job.dropped && rendition.asItIs) fs::remove(job.master, error);
+    else if (job.dropped() && rendition.asItIs) fs::remove(job.master, error);
 }
 
 std::optional<Jobs::Made> Jobs::record(const std::string& kept, const std::optional<Made>& value) {
@@ -224,7 +224,7 @@ std::string Jobs::outputName(const std::string& base, const std::optional<std::s
     }
     for (int number = 1;; ++number) {
         const std::string name = number == 1 ? base : base + " " + std::to_string(number);
-        if (name == dropName || name == mastersName || outputs.contains(name)) continue;
+        if (name == LibraryFolders::drop || name == LibraryFolders::masters || outputs.contains(name)) continue;
         std::error_code error;
         if (!fs::exists(fs::symlink_status(library / name, error))) return name;
     }
@@ -254,7 +254,7 @@ void Jobs::place(const fs::path& work, const std::string& name) {
 void Jobs::progress(const std::string& id, double fraction) {
     {
         std::lock_guard guard(lock);
-        Job* job = listed(id);
+        Job* job = listedLocked(id);
         if (!job || !job->is<Job::Making>()) return;
         job->state = Job::Making{fraction};
         auto shown = lastShown.find(id);
@@ -268,7 +268,7 @@ void Jobs::noteAssumed(const std::string& id, const std::vector<std::string>& as
     if (assumed.empty()) return;
     {
         std::lock_guard guard(lock);
-        Job* job = listed(id);
+        Job* job = listedLocked(id);
         if (!job) return;
         job->assumed = assumed;
     }
@@ -280,7 +280,7 @@ bool Jobs::stopped(const std::string& id) const {
     return closing || stopping.contains(id);
 }
 
-std::optional<std::pair<fs::path, std::string>> Jobs::finishSet(const Job& job) {
+std::optional<std::pair<fs::path, std::string>> Jobs::finishSetLocked(const Job& job) {
     if (!job.set || !job.batch || abandoned.contains(*job.batch)) return std::nullopt;
     std::vector<size_t> parts;
     for (size_t i = 0; i < list.size(); ++i)
@@ -294,7 +294,7 @@ std::optional<std::pair<fs::path, std::string>> Jobs::finishSet(const Job& job) 
     for (size_t i : parts) {
         list[i].setAsset = Library::id(file);
         manifest.parts.push_back(*list[i].part);
-        if (list[i].ordered) manifest.ordered = true;
+        if (list[i].order == PartOrder::asGiven) manifest.ordered = true;
     }
     std::string data = manifest.data();
     if (data.empty()) return std::nullopt;

@@ -45,11 +45,11 @@ std::optional<Job> jobIn(const json& value, const std::string& set, const std::s
     Job job;
     job.id = *id;
     job.master = fs::path(*master);
-    job.dropped = dropped->get<bool>();
+    job.origin = dropped->get<bool>() ? Origin::dropped : Origin::inPlace;
     job.set = set;
     job.batch = batch;
     job.setIndex = index ? JSONField::integer(index) : std::nullopt;
-    job.ordered = ordered->get<bool>();
+    job.order = ordered->get<bool>() ? PartOrder::asGiven : PartOrder::byName;
     if (part) {
         job.part = SetPart::decoded(*part);
         if (!job.part || !ownPart(*job.part)) return std::nullopt;
@@ -58,7 +58,8 @@ std::optional<Job> jobIn(const json& value, const std::string& set, const std::s
 }
 
 json jobOut(const Job& job, const std::optional<SetPart>& part) {
-    json value = {{"id", job.id}, {"master", job.master.string()}, {"dropped", job.dropped}, {"ordered", job.ordered}};
+    json value = {{"id", job.id}, {"master", job.master.string()}, {"dropped", job.dropped()},
+                  {"ordered", job.order == PartOrder::asGiven}};
     if (job.setIndex) value["index"] = *job.setIndex;
     if (part) value["part"] = part->encoded();
     return value;
@@ -161,7 +162,7 @@ void Jobs::resumeSets() {
         }
         std::set<std::pair<std::optional<std::string>, std::optional<std::string>>> finished;
         for (const Job& job : list)
-            if (finished.emplace(job.batch, job.set).second) manifests.push_back(finishSet(job));
+            if (finished.emplace(job.batch, job.set).second) manifests.push_back(finishSetLocked(job));
     }
     for (const auto& manifest : manifests) writeManifest(manifest);
     saveSets();

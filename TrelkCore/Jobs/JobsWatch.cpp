@@ -85,7 +85,7 @@ void Jobs::watch() {
     uint64_t version = 0;
     {
         std::lock_guard guard(lock);
-        candidates = decide(now, dropped, madeLook, marksPruned);
+        candidates = decideLocked(now, dropped, madeLook, marksPruned);
         if (marksPruned) {
             marks = dismissed;
             version = ++dismissedVersion;
@@ -95,14 +95,14 @@ void Jobs::watch() {
     // Files that settled together may form a set by their names.
     std::vector<fs::path> drops;
     for (const Candidate& candidate : candidates)
-        if (candidate.dropped) drops.push_back(candidate.master);
-    if (!drops.empty()) addAll(drops, true, Grouping::byName);
+        if (candidate.origin == Origin::dropped) drops.push_back(candidate.master);
+    if (!drops.empty()) addAll(drops, Origin::dropped, Grouping::byName);
     for (const Candidate& candidate : candidates)
-        if (!candidate.dropped) add(candidate.master, false);
+        if (candidate.origin == Origin::inPlace) add(candidate.master, Origin::inPlace);
 }
 
-std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped, const MadeLook& madeLook,
-                                          bool& marksPruned) {
+std::vector<Jobs::Candidate> Jobs::decideLocked(Time now, const Seen& dropped, const MadeLook& madeLook,
+                                                bool& marksPruned) {
     // Held: queued or being made, being stopped, or ended since the pass began listing.
     std::set<std::string> activeMasters = endedInPass;
     for (const Job& job : list)
@@ -125,7 +125,7 @@ std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped, const M
         current[path.string()] = stamp;
         auto before = seen.find(path.string());
         if (settled(path.string(), stamp, facts, before == seen.end() ? std::nullopt : std::optional(before->second)))
-            candidates.push_back({path, true});
+            candidates.push_back({path, Origin::dropped});
     }
     seen = std::move(current);
     // A mark goes once its file has left "Drop here" or changed, unless a kept master has it.
@@ -146,7 +146,7 @@ std::vector<Jobs::Candidate> Jobs::decide(Time now, const Seen& dropped, const M
             continue;
         const Stamp stamp{facts->second.size, facts->second.modified};
         seenMade[path] = stamp;
-        if (settled(path, stamp, facts->second, before)) candidates.push_back({path, false});
+        if (settled(path, stamp, facts->second, before)) candidates.push_back({path, Origin::inPlace});
     }
     return candidates;
 }

@@ -3,6 +3,7 @@
 #include "TrelkCore/Library/Package.h"
 #include "TrelkCore/Library/Sets.h"
 #include "TrelkCore/Library/StillSizes.h"
+#include "TrelkCore/LibraryFolders.h"
 #include "TrelkCore/Platform/Crypto.h"
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
@@ -163,7 +164,7 @@ fs::path defaultFolder() { return Files::home() / "Movies" / "vorlane Library"; 
 std::vector<Asset> scan(const fs::path& folder, std::vector<std::string>* leftOut) {
     const fs::path root = fs::absolute(folder).lexically_normal();
     std::optional<std::vector<Files::Entry>> entries = Files::regularFiles(root, [](std::string_view name, int depth) {
-        return depth == 1 && (name == "Drop here" || name == "Masters");
+        return depth == 1 && (name == LibraryFolders::drop || name == LibraryFolders::masters);
     });
     if (!entries) return {};
     // A name that is not UTF-8 (an old archive's Latin-1) could not be asked for again by the page.

@@ -71,6 +71,16 @@ Making::Made makeLadder(LadderEngine& engine, const LadderPlan& plan, const fs::
     return made;
 }
 
+// The master as it is, or the ladder the plan gives, made in `work`.
+Making::Made madeIn(const std::optional<LadderPlan>& plan, LadderEngine& engine, const fs::path& master,
+                    const MasterInfo& info, const fs::path& work, Making::Transfer transfer, std::string_view encoder,
+                    const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled) {
+    if (plan) return makeLadder(engine, *plan, master, info, work, encoder, progress, cancelled);
+    Making::putAsItIs(master, work, transfer);
+    const std::string name = master.filename().string();
+    return Making::Made{info, {name}, name, true};
+}
+
 } // namespace
 
 namespace Making {
@@ -94,16 +104,18 @@ Made video(LadderEngine& engine, const fs::path& master, const MasterInfo& info,
            const LadderEngine::Cancelled& cancelled) {
     Files::createFolders(into);
     const std::optional<LadderPlan> plan = ladderOf(master, info);
-    if (!plan) {
-        putAsItIs(master, into, transfer);
-        const std::string name = master.filename().string();
-        return Made{info, {name}, name, true};
-    }
+    if (!plan) return madeIn(plan, engine, master, info, into, transfer, encoder, progress, cancelled);
     const WorkFolder work(into);
-    Made made = makeLadder(engine, *plan, master, info, work.path, encoder, progress, cancelled);
+    Made made = madeIn(plan, engine, master, info, work.path, transfer, encoder, progress, cancelled);
     // One by one, the manifest last: a package is listed only once it is whole.
     for (const std::string& file : made.files) fs::rename(work.path / file, into / file);
     return made;
+}
+
+Made videoIn(LadderEngine& engine, const fs::path& master, const MasterInfo& info, const fs::path& work,
+             Transfer transfer, std::string_view encoder, const LadderEngine::Progress& progress,
+             const LadderEngine::Cancelled& cancelled) {
+    return madeIn(ladderOf(master, info), engine, master, info, work, transfer, encoder, progress, cancelled);
 }
 
 } // namespace Making

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-// The renditions of one video master, made the way the job queue makes them: in a hidden work
-// folder inside the target folder, each finished file then moved into place.
+// The renditions of one video master: made in a hidden work folder inside the target folder,
+// each finished file then moved into place, or made straight into a work folder of the caller's.
 namespace Making {
 
 struct Made {
@@ -36,5 +36,12 @@ std::vector<std::string> files(const std::filesystem::path& master, const Master
 Made video(LadderEngine& engine, const std::filesystem::path& master, const MasterInfo& info,
            const std::filesystem::path& into, Transfer transfer, std::string_view encoder,
            const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled);
+
+// The same, made straight into `work`, an existing folder hidden from the library that the caller
+// moves into place whole: nothing is moved here, and a failure leaves what it made for the
+// caller to remove.
+Made videoIn(LadderEngine& engine, const std::filesystem::path& master, const MasterInfo& info,
+             const std::filesystem::path& work, Transfer transfer, std::string_view encoder,
+             const LadderEngine::Progress& progress, const LadderEngine::Cancelled& cancelled);
 
 } // namespace Making

@@ -80,7 +80,7 @@ void Connection::receive() {
         if (count <= 0) return cancel();
         buffer.append(incoming.data(), size_t(count));
         std::optional<HTTPResponse> answer = replyToBuffer();
-        if (upload) return startBody();
+        if (upload) return openUpload();
         if (answer) return send(std::move(*answer));
     }
 }

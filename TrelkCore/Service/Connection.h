@@ -13,8 +13,9 @@
 // One accepted connection of the server: reads one request, writes its reply, closes.
 // Lives on the server's thread and keeps itself alive through its pending operations.
 //
-// An upload's body is received here and written on the disk queue, one piece at a time while
-// the next arrives: a disk that stalls holds up that upload alone, never the server's thread.
+// An upload's file is created on the disk queue, and its body received here and written there,
+// one piece at a time while the next arrives: a disk that stalls holds up that upload alone,
+// never the server's thread.
 //
 // Every read and write is tried at once on the non-blocking socket; only when one would block is
 // the socket handed to the server's loop to wait. A request that is in when the connection is
@@ -54,6 +55,8 @@ private:
         size_t capacity = 0;
         size_t size = 0;
     };
+    void openUpload();
+    void uploadOpened(std::optional<HTTPResponse> refusal);
     void startBody();
     void receiveBody();
     void writePiece();

@@ -10,9 +10,9 @@
 namespace {
 
 // Runs on the disk queue. Anything other than a refusal is a failure of our own to write.
-std::optional<UploadRefusal> written(Upload& upload, std::string_view piece) {
+template <class Step> std::optional<UploadRefusal> refusalOf(Step step) {
     try {
-        upload.write(piece);
+        step();
         return std::nullopt;
     } catch (const UploadRefusal& refusal) {
         return refusal;
@@ -22,6 +22,25 @@ std::optional<UploadRefusal> written(Upload& upload, std::string_view piece) {
 }
 
 } // namespace
+
+// Nothing of the body is read before its file is there: a refusal then still comes before it.
+void Connection::openUpload() {
+    disk.post([self = shared_from_this(), executor = watched.get_executor(), upload = upload]() mutable {
+        std::optional<HTTPResponse> refusal;
+        if (std::optional<UploadRefusal> failure = refusalOf([&] { upload->open(); }))
+            refusal = self->handler.uploaded(*upload, std::move(failure));
+        asio::post(executor, [self = std::move(self), refusal = std::move(refusal)]() mutable {
+            self->uploadOpened(std::move(refusal));
+        });
+    });
+}
+
+void Connection::uploadOpened(std::optional<HTTPResponse> refusal) {
+    if (uploadEnded) return; // cancelled meanwhile: its abort follows on the disk queue
+    if (!refusal) return startBody();
+    uploadEnded = true;
+    send(std::move(*refusal));
+}
 
 // The bytes that came with the head are the first piece.
 void Connection::startBody() {
@@ -64,7 +83,7 @@ void Connection::writePiece() {
     filling.size = 0;
     disk.post([self = shared_from_this(), executor = watched.get_executor(), upload = upload,
                piece = std::move(piece)]() mutable {
-        std::optional<UploadRefusal> failure = written(*upload, {piece.bytes.get(), piece.size});
+        std::optional<UploadRefusal> failure = refusalOf([&] { upload->write({piece.bytes.get(), piece.size}); });
         asio::post(executor, [self = std::move(self), piece = std::move(piece), failure = std::move(failure)]() mutable {
             self->pieceWritten(std::move(piece), std::move(failure));
         });

@@ -150,15 +150,23 @@ std::optional<std::string> HTTPRequest::decodedParameter(const std::string& key)
 HTTPResponse::HTTPResponse(int status, HTTPHeaders headers, Body body)
     : status(status), headers(std::move(headers)), body(std::move(body)) {}
 
-HTTPResponse HTTPResponse::json(const nlohmann::json& value, int status) {
-    std::string text;
+std::optional<std::string> HTTPResponse::compactJSON(const nlohmann::json& value) {
     try {
         // Object keys are kept sorted by nlohmann::json. A job named by a file whose name is not
         // UTF-8 shows U+FFFD rather than hiding every other one.
-        text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const nlohmann::json::exception&) {
-        return HTTPResponse(500, {{"Content-Type", "application/json"}}, R"({"error":"couldn't write the reply"})");
+        return std::nullopt;
     }
+}
+
+HTTPResponse HTTPResponse::json(const nlohmann::json& value, int status) {
+    std::optional<std::string> text = compactJSON(value);
+    if (!text) return jsonBody(R"({"error":"couldn't write the reply"})", 500);
+    return jsonBody(std::move(*text), status);
+}
+
+HTTPResponse HTTPResponse::jsonBody(std::string text, int status) {
     return HTTPResponse(status, {{"Content-Type", "application/json"}}, std::move(text));
 }
 

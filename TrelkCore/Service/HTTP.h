@@ -95,6 +95,10 @@ struct HTTPResponse {
     // The value as compact JSON with sorted keys, text that is not UTF-8 repaired; 500 when it
     // cannot be written.
     static HTTPResponse json(const nlohmann::json& value, int status = 200);
+    // Text already written as JSON, the way json() writes it.
+    static HTTPResponse jsonBody(std::string text, int status = 200);
+    // The text json() sends; none when the value cannot be written.
+    static std::optional<std::string> compactJSON(const nlohmann::json& value);
     // {"error": message}
     static HTTPResponse error(int status, std::string_view message);
     static std::string_view reason(int status);

@@ -28,7 +28,7 @@ public:
     virtual UploadStart upload(const HTTPRequest& head) = 0;
     // On the server's thread: the decorated reply to a whole request.
     virtual HTTPResponse handle(const HTTPRequest& request) = 0;
-    // The reply that ends an accepted upload: error is why its body failed, none once every
-    // byte is in. Called on the server's disk thread, after the upload's last write.
+    // The reply that ends an accepted upload: error is why its file or body failed, none once
+    // every byte is in. Called on the server's disk thread, after the upload's last write.
     virtual HTTPResponse uploaded(Upload& upload, std::optional<UploadRefusal> error) = 0;
 };

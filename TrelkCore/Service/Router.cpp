@@ -44,9 +44,8 @@ HTTPResponse refused(const UploadRefusal& refusal) { return HTTPResponse::error(
 
 } // namespace
 
-Router::Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest)
-    : onPairRequest(std::move(onPairRequest)), pairing(pairing), version(std::move(version)),
-      assets(std::move(assets)) {}
+Router::Router(std::string version, Sources sources)
+    : version(std::move(version)), sources(std::move(sources)) {}
 
 HTTPResponse Router::route(const HTTPRequest& request, const std::optional<std::string>& origin) {
     if (!hostPasses(request) || (origin && !Origins::allowed(*origin))) return notAllowed();
@@ -95,9 +94,8 @@ UploadStart Router::upload(const HTTPRequest& head) {
     if (!hostPasses(head) || !origin || !Origins::allowed(*origin))
         return {UploadStart::Refuse{decorate(notAllowed(), origin)}};
     if (!tokenPasses(head)) return {UploadStart::Refuse{decorate(pairFirst(), origin)}};
-    if (!uploads) return {UploadStart::Refuse{decorate(notFound(), origin)}};
     try {
-        std::shared_ptr<Upload> begun = uploads->begin(head);
+        std::shared_ptr<Upload> begun = sources.uploads.begin(head);
         begun->origin = origin;
         return {UploadStart::Accept{std::move(begun)}};
     } catch (const UploadRefusal& refusal) {
@@ -111,11 +109,11 @@ HTTPResponse Router::uploaded(Upload& upload, std::optional<UploadRefusal> error
 
 HTTPResponse Router::uploadEnd(Upload& upload, std::optional<UploadRefusal> error) {
     if (error) {
-        uploads->abort(upload);
+        sources.uploads.abort(upload);
         return refused(*error);
     }
     try {
-        return HTTPResponse::json(uploads->finish(upload));
+        return HTTPResponse::json(sources.uploads.finish(upload));
     } catch (const UploadRefusal& refusal) {
         return refused(refusal);
     } catch (const std::exception&) {
@@ -126,13 +124,12 @@ HTTPResponse Router::uploadEnd(Upload& upload, std::optional<UploadRefusal> erro
 // The browser's copy of a project: what the desktop holds of its wall list comes back, with the
 // library files the project uses.
 HTTPResponse Router::project(const HTTPRequest& request) {
-    if (!projects) return notFound();
     // The parser keeps its own stack rather than recursing, so any nesting the size limit allows is safe.
     const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
     std::optional<Project> posted = Project::fromJSON(body);
     if (!posted || posted->id.empty() || posted->walls.size() > maxWalls) return HTTPResponse::error(400, "not a project");
-    const std::optional<WallList> list = projects->sync(*posted);
-    const std::optional<Project> stored = projects->project(posted->id);
+    const std::optional<WallList> list = sources.projects.sync(*posted);
+    const std::optional<Project> stored = sources.projects.project(posted->id);
     nlohmann::json files = nlohmann::json::array();
     if (stored)
         for (const std::string& file : stored->files()) files.push_back(file);
@@ -140,26 +137,29 @@ HTTPResponse Router::project(const HTTPRequest& request) {
 }
 
 HTTPResponse Router::uploadCheck(const HTTPRequest& request) const {
-    if (!uploads) return notFound();
     const std::optional<std::string> bytes = request.parameter("bytes");
     std::optional<UploadRefusal> refusal =
-        uploads->check(request.decodedParameter("name"), bytes ? Text::parseDigits(*bytes) : std::nullopt);
+        sources.uploads.check(request.decodedParameter("name"), bytes ? Text::parseDigits(*bytes) : std::nullopt);
     if (refusal) return refused(*refusal);
     return HTTPResponse::json({{"max", Uploads::maxBytes}, {"ok", true}});
 }
 
+// The assets' text was written with the listing; only the jobs, which change while making, are
+// written for each request. The same bytes as writing the whole object: its keys are in order.
 HTTPResponse Router::library() const {
-    nlohmann::json listed = nlohmann::json::array();
-    if (Assets all = currentAssets())
-        for (const Asset& asset : *all) listed.push_back(asset.json());
-    return HTTPResponse::json({{"assets", std::move(listed)}, {"jobs", JobListing::json(jobs ? jobs() : std::vector<Job>{})}});
+    const Assets listing = sources.assets();
+    std::optional<std::string> jobs = HTTPResponse::compactJSON(JobListing::json(sources.jobs()));
+    if (!listing->json || !jobs) return HTTPResponse::error(500, "couldn't write the reply");
+    constexpr std::string_view start = R"({"assets":)", middle = R"(,"jobs":)";
+    std::string text;
+    text.reserve(start.size() + listing->json->size() + middle.size() + jobs->size() + 1);
+    text.append(start).append(*listing->json).append(middle).append(*jobs).append("}");
+    return HTTPResponse::jsonBody(std::move(text));
 }
-
-Router::Assets Router::currentAssets() const { return assets ? assets() : nullptr; }
 
 bool Router::tokenPasses(const HTTPRequest& request) const {
     const std::optional<std::string> token = request.parameter("t");
-    return token && pairing.valid(*token);
+    return token && sources.pairing.valid(*token);
 }
 
 HTTPResponse Router::hello(const HTTPRequest& request) const {
@@ -168,13 +168,13 @@ HTTPResponse Router::hello(const HTTPRequest& request) const {
 
 HTTPResponse Router::pair(const std::optional<std::string>& origin) {
     if (!origin) return HTTPResponse::error(403, "pairing needs a browser page");
-    Pairing::Request asked = pairing.request(*origin);
-    if (onPairRequest) onPairRequest(asked.id, asked.code, *origin);
+    Pairing::Request asked = sources.pairing.request(*origin);
+    if (sources.onPairRequest) sources.onPairRequest(asked.id, asked.code, *origin);
     return HTTPResponse::json({{"code", asked.code}, {"id", asked.id}});
 }
 
 HTTPResponse Router::pairState(const std::string& id) const {
-    Pairing::State state = pairing.state(id);
+    Pairing::State state = sources.pairing.state(id);
     switch (state.kind) {
     case Pairing::State::Kind::pending: return HTTPResponse::json({{"state", "pending"}});
     case Pairing::State::Kind::allowed:

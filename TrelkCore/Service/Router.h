@@ -2,6 +2,7 @@
 #include "TrelkCore/Jobs/Job.h"
 #include "TrelkCore/Library/Asset.h"
 #include "TrelkCore/Projects/Projects.h"
+#include "TrelkCore/Service/AssetListing.h"
 #include "TrelkCore/Service/HTTP.h"
 #include "TrelkCore/Service/Pairing.h"
 #include "TrelkCore/Service/RequestHandler.h"
@@ -19,11 +20,22 @@
 class Router : public RequestHandler {
 public:
     using PairRequest = std::function<void(std::string id, std::string code, std::string origin)>;
-    // The last scan's assets, shared rather than copied for each request; null reads as none.
-    using Assets = std::shared_ptr<const std::vector<Asset>>;
-    using AssetProvider = std::function<Assets()>;
+    // The last scan's assets, shared rather than copied for each request.
+    using Assets = std::shared_ptr<const AssetListing>;
 
-    Router(Pairing& pairing, std::string version, AssetProvider assets, PairRequest onPairRequest = {});
+    // What the router answers from. The stores outlive it; the functions are called on the
+    // server's thread and must return at once.
+    struct Sources {
+        Pairing& pairing;
+        Uploads& uploads;
+        Projects& projects;
+        std::filesystem::path libraryFolder;    // files are served only from beneath it
+        std::function<Assets()> assets;         // never gives null
+        std::function<std::vector<Job>()> jobs; // the job queue's, in queue order
+        PairRequest onPairRequest = {};         // a page asks to pair; may be left out
+    };
+
+    Router(std::string version, Sources sources);
 
     HTTPResponse route(const HTTPRequest& request, const std::optional<std::string>& origin);
     static HTTPResponse decorate(HTTPResponse response, const std::optional<std::string>& origin);
@@ -35,16 +47,6 @@ public:
     // validators; 404 when it is not open or not a regular file.
     static HTTPResponse file(Files::Descriptor opened, std::string_view name, const HTTPRequest& request);
 
-    // Called on the server's thread when a page asks to pair; must return at once.
-    PairRequest onPairRequest;
-    // The job queue's jobs, in queue order; called on the server's thread. Unset: no jobs.
-    std::function<std::vector<Job>()> jobs;
-    // Set before the server starts; none: uploads, or projects, are not found.
-    Uploads* uploads = nullptr;
-    Projects* projects = nullptr;
-    // The library folder: files are served only from beneath it. Set before the server starts.
-    std::filesystem::path libraryFolder;
-
 private:
     bool tokenPasses(const HTTPRequest& request) const;
     HTTPResponse hello(const HTTPRequest& request) const;
@@ -55,9 +57,6 @@ private:
     HTTPResponse uploadCheck(const HTTPRequest& request) const;
     HTTPResponse uploadEnd(Upload& upload, std::optional<UploadRefusal> error);
     HTTPResponse assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const;
-    Assets currentAssets() const;
-
-    Pairing& pairing;
     const std::string version;
-    const AssetProvider assets;
+    const Sources sources;
 };

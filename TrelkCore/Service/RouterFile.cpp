@@ -54,14 +54,15 @@ bool noneMatchHolds(const std::string& list, const std::string& tag) {
 
 // Only the library decides which file a name reaches: nothing of the request becomes a path.
 HTTPResponse Router::assetFile(const std::string& id, const std::string& name, const HTTPRequest& request) const {
-    Assets all = currentAssets();
-    if (!all || libraryFolder.empty()) return noSuchFile();
-    auto asset = std::ranges::find(*all, id, &Asset::id);
-    if (asset == all->end()) return noSuchFile();
+    const Assets listing = sources.assets();
+    if (sources.libraryFolder.empty()) return noSuchFile();
+    const std::vector<Asset>& all = *listing->assets;
+    auto asset = std::ranges::find(all, id, &Asset::id);
+    if (asset == all.end()) return noSuchFile();
     std::optional<std::filesystem::path> path = Library::file(name, *asset);
     if (!path) return noSuchFile();
     // The scan's paths are beneath the folder as it standardised it.
-    std::filesystem::path root = std::filesystem::absolute(libraryFolder).lexically_normal();
+    std::filesystem::path root = std::filesystem::absolute(sources.libraryFolder).lexically_normal();
     if (!root.has_filename()) root = root.parent_path();
     // The listing may be seconds old: a folder or file swapped for a link since reaches nothing.
     return file(Files::openRegularBeneath(root, path->lexically_relative(root)), name, request);

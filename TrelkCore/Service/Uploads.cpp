@@ -6,8 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-
 #include <set>
 #include <system_error>
 
@@ -54,15 +52,8 @@ std::shared_ptr<Upload> Uploads::begin(const HTTPRequest& request) {
     if (std::optional<UploadRefusal> refusal = check(asked, bytes)) throw *refusal;
     const std::string name = *cleanName(*asked);
     const std::string id = Crypto::randomHex(4);
-    std::error_code ignored;
-    fs::create_directories(drop, ignored);
-    // A "Drop here" that is a link would put the body, and later the watch's takings, outside the library.
-    if (!Files::isRealFolder(drop)) throw UploadRefusal(500, std::string(dropUnwritable));
-    fs::path temp = drop / (std::string(tempPrefix) + id + "-" + name);
-    Files::Descriptor handle(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!handle) throw UploadRefusal(500, std::string(dropUnwritable));
-    auto upload = std::make_shared<Upload>(id, name, *bytes, batchKey(request), batchSize(request), std::move(temp),
-                                           std::move(handle));
+    auto upload = std::make_shared<Upload>(id, name, *bytes, batchKey(request), batchSize(request),
+                                           drop / (std::string(tempPrefix) + id + "-" + name));
     upload->page = request.parameter("t").value_or("");
     std::lock_guard guard(lock);
     active[id] = upload;
@@ -96,7 +87,8 @@ nlohmann::json Uploads::finish(Upload& upload) {
 
 void Uploads::abort(Upload& upload) {
     forget(upload);
-    removeQuietly(upload.temp);
+    // A file of that name it could not create is someone else's.
+    if (upload.created) removeQuietly(upload.temp);
 }
 
 void Uploads::forget(Upload& upload) {

@@ -45,7 +45,8 @@ public:
 
     // The size and name rules alone.
     std::optional<UploadRefusal> check(const std::optional<std::string>& name, std::optional<int64_t> bytes) const;
-    // Opens an upload for a POST whose head has arrived. Throws UploadRefusal.
+    // Takes up an upload for a POST whose head has arrived, by the checks alone: nothing is
+    // created on disk until Upload::open. Throws UploadRefusal.
     std::shared_ptr<Upload> begin(const HTTPRequest& request);
     // The reply's object once every byte is in; the file is in the drop folder and queued, or
     // parked with its batch. Throws UploadRefusal.

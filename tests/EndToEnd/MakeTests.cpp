@@ -2,6 +2,7 @@
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Making/FFDecode.h"
 #include "tests/support/Child.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/Levels.h"
 #include "tests/support/TempFolder.h"
 
@@ -9,9 +10,6 @@
 
 #include <signal.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -65,7 +63,8 @@ TEST(Make, InTheBackgroundEveryThreadYieldsAndAnInterruptStopsEverythingLeavingN
                 {"make", (folder / "long.mkv").string(), "--into", (folder / "out").string(), "--background"});
     child.closeInput();
     // Interrupt once the making has begun: its hidden work folder is there.
-    while (!fs::exists(folder / "out") || fs::is_empty(folder / "out")) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(eventually([&] { return fs::exists(folder / "out") && !fs::is_empty(folder / "out"); }))
+        << "the making never began";
     const Levels background = Levels::background(Levels::ofThread(getpid(), gettid()));
     for (const auto& [thread, levels] : Levels::ofThreads(child.id())) EXPECT_EQ(levels, background) << thread;
     child.signal(SIGINT);

@@ -26,6 +26,6 @@ int main(int argc, char** argv) {
     };
     Jobs jobs(argv[2], engine, std::filesystem::path(argv[3]), senses);
     std::vector<std::filesystem::path> masters(argv + 4, argv + argc);
-    jobs.addAll(masters, true, Grouping::byName);
+    jobs.addAll(masters, Origin::dropped, Grouping::byName);
     while (true) pause();
 }

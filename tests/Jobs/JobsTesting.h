@@ -20,6 +20,7 @@ public:
     int64_t make(const std::filesystem::path& master, const MasterInfo& info, const LadderPlan& plan,
                  const std::filesystem::path& into, const Progress& progress, const Cancelled& cancelled) override {
         ++makes;
+        lastInto = into;
         gate.reached("make");
         for (double fraction : fractions) progress(fraction);
         if (holding) {
@@ -34,6 +35,7 @@ public:
     std::vector<double> fractions;     // reported before the making
     std::atomic<int> makes = 0;
     StepGate gate;
+    std::filesystem::path lastInto; // the folder the last making wrote in; read once the queue is idle
 };
 
 inline Job jobWithID(const Jobs& jobs, const std::optional<std::string>& id) {

@@ -23,8 +23,8 @@ class JobsTest : public testing::Test {
 protected:
     fs::path dropped(const std::string& name) const { return jobs->dropFolder() / name; }
 
-    Job made(const fs::path& master, bool isDropped = true) {
-        std::optional<std::string> id = jobs->add(master, isDropped);
+    Job made(const fs::path& master, Origin origin = Origin::dropped) {
+        std::optional<std::string> id = jobs->add(master, origin);
         EXPECT_TRUE(eventually([&] { return jobs->idle(); }));
         return jobWithID(*jobs, id);
     }
@@ -60,6 +60,7 @@ TEST_F(JobsTest, ADroppedVideoIsMadeIntoItsFolderAndItsMasterKeptThenMadeAgainIn
     EXPECT_EQ((std::pair{job.part->w, job.part->h}), (std::pair{int64_t(322), int64_t(182)}));
     EXPECT_EQ(job.asset, Library::id("Sunrise/" + job.part->file));
     EXPECT_TRUE(fs::exists(library / "Sunrise" / job.part->file));
+    EXPECT_EQ(engine.lastInto, library / (".making-" + job.id)) << "made in the folder that moves into place";
 
     // A new master of the same name replaces the kept one and its renditions, in the same folder.
     TestMedia::video(dropped("Sunrise.mp4"), 642, 362, mpeg4);
@@ -110,7 +111,7 @@ TEST_F(JobsTest, StillsAreUsedAsTheyAreOrConverted) {
 
 TEST_F(JobsTest, AMasterAddedFromElsewhereIsCopiedAndStaysWhereItIs) {
     const fs::path master = TestMedia::video(folder / "Clip.mp4", 320, 180);
-    ASSERT_EQ(stateOf(made(master, false)), "done");
+    ASSERT_EQ(stateOf(made(master, Origin::inPlace)), "done");
     EXPECT_TRUE(fs::exists(master));
     EXPECT_EQ(fs::hard_link_count(master), 1u);
     EXPECT_EQ(readFile(library / "Clip" / "Clip.mp4"), readFile(master));
@@ -127,7 +128,7 @@ TEST_F(JobsTest, ALibraryWithoutRoomFailsTheJobAndLosesNothing) {
     rlimit tight = before;
     tight.rlim_cur = bytes.size() / 2;
     setrlimit(RLIMIT_FSIZE, &tight);
-    const Job job = made(master, false);
+    const Job job = made(master, Origin::inPlace);
     setrlimit(RLIMIT_FSIZE, &before);
     EXPECT_EQ(stateOf(job), "failed: copy: File too large");
     EXPECT_EQ(readFile(master), bytes);
@@ -147,7 +148,8 @@ TEST_F(JobsTest, ASetWithOneFailedPartListsTheTwoMadeInTheirOrder) {
     for (const char* name : {"Show left.mp4", "Show right.mp4"}) TestMedia::video(dropped(name), 320, 180);
     writeFile(dropped("Show centre.mp4"), "not a video");
     std::vector<std::optional<std::string>> ids = jobs->addAll(
-        {dropped("Show right.mp4"), dropped("Show centre.mp4"), dropped("Show left.mp4")}, true, Grouping::oneCue);
+        {dropped("Show right.mp4"), dropped("Show centre.mp4"), dropped("Show left.mp4")}, Origin::dropped,
+        Grouping::oneCue);
     ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
     EXPECT_TRUE(stateOf(jobWithID(*jobs, ids[1])).starts_with("failed: "));
     EXPECT_TRUE(fs::exists(dropped("Show centre.mp4"))) << "a failed master stays";
@@ -168,7 +170,7 @@ TEST_F(JobsTest, FailuresAndCancelsEndAsTheySayAndLeaveTheMasterWhereItWas) {
 
     TestMedia::video(dropped("Long.mp4"), 322, 182, mpeg4);
     engine.holding = true;
-    std::optional<std::string> id = jobs->add(dropped("Long.mp4"), true);
+    std::optional<std::string> id = jobs->add(dropped("Long.mp4"), Origin::dropped);
     ASSERT_TRUE(eventually([&] { return engine.makes == 1; }));
     jobs->cancel(*id);
     EXPECT_EQ(stateOf(jobWithID(*jobs, id)), "cancelled") << "at once";
@@ -187,15 +189,15 @@ TEST_F(JobsTest, QueueOperationsWhileTheFirstJobIsMaking) {
         writeFile(masters.back(), "x");
     }
     TestMedia::video(masters[0], 322, 182, mpeg4);
-    EXPECT_TRUE(jobs->addAll({}, true, Grouping::byName).empty());
-    std::vector<std::optional<std::string>> ids = jobs->addAll(masters, true, Grouping::byName);
+    EXPECT_TRUE(jobs->addAll({}, Origin::dropped, Grouping::byName).empty());
+    std::vector<std::optional<std::string>> ids = jobs->addAll(masters, Origin::dropped, Grouping::byName);
     ASSERT_TRUE(eventually([&] { return engine.makes == 1; }));
     const Job left = jobWithID(*jobs, ids[0]), right = jobWithID(*jobs, ids[1]), still = jobWithID(*jobs, ids[2]);
     EXPECT_EQ(left.batch, right.batch);
     EXPECT_EQ((std::pair{left.setIndex, right.setIndex}), (std::pair{std::optional<int64_t>(0), std::optional<int64_t>(1)}));
     EXPECT_FALSE(still.batch || still.set) << "stills never join a set";
     EXPECT_FALSE(jobWithID(*jobs, ids[3]).set);
-    EXPECT_EQ(jobs->addAll({masters[3], masters[3]}, true, Grouping::separate),
+    EXPECT_EQ(jobs->addAll({masters[3], masters[3]}, Origin::dropped, Grouping::separate),
               (std::vector<std::optional<std::string>>{std::nullopt, std::nullopt}));
 
     jobs->cancel(*ids[3]);
@@ -225,7 +227,7 @@ TEST_F(JobsTest, OnlyThirtyFinishedJobsAreKeptAndProgressIsAnnouncedInHundredths
     TestMedia::video(dropped("Slow.mp4"), 322, 182, mpeg4);
     // Held until the start has been announced, so that the list then read still says 0.
     engine.gate.hold("make");
-    std::optional<std::string> id = jobs->add(dropped("Slow.mp4"), true);
+    std::optional<std::string> id = jobs->add(dropped("Slow.mp4"), Origin::dropped);
     EXPECT_EQ(jobs->jobs().size(), 31u);
     EXPECT_EQ(jobs->jobs().front().name(), "gone 1.mp4");
     engine.gate.release("make");

@@ -85,7 +85,7 @@ TEST_F(JobsWatchTest, AFileIsQueuedOnlyOnceItHasSettled) {
     EXPECT_EQ(jobsFor(settled), 0u) << "seen for the first time";
     passes();
     EXPECT_EQ(jobsFor(settled), 1u);
-    EXPECT_TRUE(jobs->jobs().front().dropped);
+    EXPECT_TRUE(jobs->jobs().front().dropped());
     EXPECT_EQ(jobsFor(recent), 0u) << "changed 10 s ago";
     later(20s);
     passes(3);
@@ -142,7 +142,7 @@ TEST_F(JobsWatchTest, AnEditedKeptMasterIsMadeAgainIntoItsFolder) {
     passes(2);
     ASSERT_EQ(jobsFor(kept), 1u);
     const Job again = jobs->jobs().back();
-    EXPECT_FALSE(again.dropped);
+    EXPECT_FALSE(again.dropped());
     EXPECT_EQ(stateOf(again), "done");
     EXPECT_EQ(again.part->dir, "Sunrise");
     EXPECT_FALSE(fs::exists(library / "Sunrise 2"));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -54,10 +55,17 @@ TEST(PicturePool, PicturesMayOutliveThePool) {
     {
         Media::PicturePool pool(64, 36);
         survivor = pool.take();
+        pool.take(); // idle on the shelf that goes with the pool
     }
-    std::memset(survivor->luma(), 16, survivor->lumaBytesPerRow() * 36);
-    survivor.reset();
-    SUCCEED();
+    const size_t bytes = survivor->lumaBytesPerRow() * (36 + 18);
+    std::memset(survivor->luma(), 16, bytes);
+    // Memory freed with its pool would be the first handed to the next picture of its size.
+    Media::PicturePool next(64, 36);
+    std::shared_ptr<Media::Picture> other = next.take();
+    std::memset(other->luma(), 235, bytes);
+    EXPECT_NE(other->luma(), survivor->luma());
+    EXPECT_TRUE(std::all_of(survivor->luma(), survivor->luma() + bytes, [](uint8_t byte) { return byte == 16; }));
+    EXPECT_EQ(survivor->width(), 64);
 }
 
 } // namespace

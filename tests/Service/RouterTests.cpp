@@ -98,13 +98,23 @@ struct PairCall {
     std::string origin;
 };
 
+Router::Assets noAssets() { return AssetListing::of(nullptr); }
+std::vector<Job> noJobs() { return {}; }
+
 class RouterTest : public testing::Test {
 protected:
     Pairing pairing{std::nullopt};
     std::vector<PairCall> pairCalls;
-    Router router{pairing, "1.2.3", {}, [this](std::string id, std::string code, std::string origin) {
-                      pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
-                  }};
+    TempFolder folder;
+    Uploads uploads{folder / "Drop here", [](const std::vector<std::filesystem::path>& files) {
+                        return std::vector<std::optional<std::string>>(files.size());
+                    }};
+    Projects projects{std::nullopt};
+    Router router{"1.2.3",
+                  {pairing, uploads, projects, folder.path(), noAssets, noJobs,
+                   [this](std::string id, std::string code, std::string origin) {
+                       pairCalls.push_back({std::move(id), std::move(code), std::move(origin)});
+                   }}};
 
     // A token the pairing store knows, given to the page.
     std::string pairedToken() {
@@ -124,7 +134,7 @@ struct Call {
     std::string target;
 };
 
-// Protected endpoints whose stores the router is not given yet.
+// Protected endpoints that reach a store.
 const std::vector<Call> storeCalls{
     {"POST", "/trelk/project"},
     {"GET", "/trelk/upload"},
@@ -270,16 +280,6 @@ TEST_F(RouterTest, ProtectedEndpointsWithoutAValidTokenAskToPairFirst) {
         }
 }
 
-TEST_F(RouterTest, ProtectedEndpointsWithAValidTokenFromAnyOriginAreNotFoundWithoutStores) {
-    std::string token = pairedToken();
-    for (const Call& call : storeCalls)
-        for (const std::optional<std::string>& origin : {std::optional(page), std::optional(production),
-                                                         std::optional<std::string>()}) {
-            SCOPED_TRACE(call.method + " " + call.target + " from " + origin.value_or("no origin"));
-            expectError(handle(call.method, call.target + "?t=" + token, origin), 404, "not found");
-        }
-}
-
 TEST_F(RouterTest, ForgottenTokenNoLongerPasses) {
     std::string token = pairedToken();
     pairing.forgetAll();
@@ -330,7 +330,7 @@ TEST_F(RouterTest, PairFromAnAllowedOriginStartsARequestAndTellsTheCallbackOnce)
 }
 
 TEST_F(RouterTest, PairWithoutACallbackStillAnswers) {
-    Router quiet(pairing, "1.2.3", {});
+    Router quiet("1.2.3", {pairing, uploads, projects, folder.path(), noAssets, noJobs});
     HTTPResponse response = quiet.handle(requestTo("POST", "/trelk/pair", page));
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(json::parse(textOf(response)).contains("id"));
@@ -427,7 +427,7 @@ TEST_F(RouterTest, OnlyAPostToTrelkUploadIsAnUpload) {
         }
 }
 
-TEST_F(RouterTest, UploadIsRefusedByOriginThenTokenThenMissingRegistryAndDecorated) {
+TEST_F(RouterTest, UploadIsRefusedByOriginThenTokenThenItsChecksAndDecorated) {
     std::string token = pairedToken();
     struct Case {
         std::string target;
@@ -442,8 +442,8 @@ TEST_F(RouterTest, UploadIsRefusedByOriginThenTokenThenMissingRegistryAndDecorat
         {"/trelk/upload?name=clip.mov", page, 401, "pair first"},
         {"/trelk/upload?t=&name=clip.mov", page, 401, "pair first"},
         {"/trelk/upload?t=unknown&name=clip.mov", page, 401, "pair first"},
-        {"/trelk/upload?t=" + token + "&name=clip.mov", page, 404, "not found"},
-        {"//trelk//upload/?t=" + token, production, 404, "not found"},
+        {"/trelk/upload?t=" + token + "&name=clip.mov", page, 411, "send the file with its size"},
+        {"//trelk//upload/?t=" + token, production, 415, std::string(Uploads::notMedia)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target + " from " + c.origin.value_or("no origin"));
@@ -636,8 +636,6 @@ Job jobIn(std::string id, Job::State state) {
 class LibraryEndpointTest : public testing::Test {
 protected:
     void SetUp() override {
-        router.jobs = [this] { return jobs; };
-        router.libraryFolder = folder.path();
         port = startListening(server);
         Pairing::Request asked = pairing.request(page);
         pairing.answer(asked.id, Pairing::Decision::allow);
@@ -648,7 +646,7 @@ protected:
     void serve(std::vector<std::filesystem::path> files) {
         std::vector<Asset> listed;
         for (const auto& file : files) listed.push_back(videoAsset(file));
-        assets = std::make_shared<const std::vector<Asset>>(std::move(listed));
+        assets = AssetListing::of(std::make_shared<const std::vector<Asset>>(std::move(listed)));
     }
 
     TestReply get(const std::string& target, const std::string& headers = "") {
@@ -660,9 +658,12 @@ protected:
 
     TempFolder folder;
     Pairing pairing{std::nullopt};
-    Router::Assets assets;
+    Router::Assets assets = noAssets();
     std::vector<Job> jobs;
-    Router router{pairing, "1.2.3", [this] { return assets; }};
+    Uploads uploads{folder / "Drop here", {}};
+    Projects projects{std::nullopt};
+    Router router{"1.2.3",
+                  {pairing, uploads, projects, folder.path(), [this] { return assets; }, [this] { return jobs; }}};
     Server server{router}; // last: its thread ends before what the router reads goes away
     uint16_t port = 0;
     std::string token;
@@ -672,9 +673,6 @@ TEST_F(LibraryEndpointTest, EmptyLibraryAndQueueListNothing) {
     EXPECT_EQ(get("/trelk/library?t=" + token).body, R"({"assets":[],"jobs":[]})");
     serve({});
     EXPECT_EQ(get("/trelk/library?t=" + token).body, R"({"assets":[],"jobs":[]})");
-    Router withoutProviders(pairing, "1.2.3", {});
-    HTTPResponse bare = withoutProviders.handle(requestTo("GET", "/trelk/library?t=" + token));
-    EXPECT_EQ(textOf(bare), R"({"assets":[],"jobs":[]})");
 }
 
 TEST_F(LibraryEndpointTest, LibraryListsTheAssetsInOrderAndTheJobsNotDone) {
@@ -687,7 +685,7 @@ TEST_F(LibraryEndpointTest, LibraryListsTheAssetsInOrderAndTheJobsNotDone) {
     EXPECT_EQ(reply.headers["Content-Type"], "application/json");
     EXPECT_EQ(reply.headers["Cache-Control"], "no-store");
     EXPECT_EQ(reply.headers["Access-Control-Allow-Origin"], page);
-    const std::string listed = json::array({(*assets)[0].json(), (*assets)[1].json()}).dump();
+    const std::string listed = json::array({(*assets->assets)[0].json(), (*assets->assets)[1].json()}).dump();
     EXPECT_EQ(reply.body, R"({"assets":)" + listed + R"(,"jobs":[)"
                           R"({"id":"j1","name":"j1.mov","progress":0,"state":"queued"},)"
                           R"({"id":"j2","name":"j2.mov","progress":0.46,"state":"making"},)"
@@ -701,7 +699,7 @@ TEST_F(LibraryEndpointTest, FileIsServedWithItsTypeCachingAndRanges) {
     writeFile(folder / "LOUD.MP4", "abc");
     writeFile(folder / "empty.mp4", "");
     serve({folder / "clip.mov", folder / "LOUD.MP4", folder / "empty.mp4"});
-    const std::string clip = (*assets)[0].id;
+    const std::string clip = (*assets->assets)[0].id;
 
     TestReply whole = getFile(clip, "clip.mov", "Origin: " + page + "\r\n");
     EXPECT_EQ(whole.status, 200);
@@ -724,11 +722,11 @@ TEST_F(LibraryEndpointTest, FileIsServedWithItsTypeCachingAndRanges) {
     EXPECT_EQ(beyond.headers["Content-Length"], "0");
     EXPECT_EQ(beyond.body, "");
 
-    TestReply loud = getFile((*assets)[1].id, "LOUD.MP4");
+    TestReply loud = getFile((*assets->assets)[1].id, "LOUD.MP4");
     EXPECT_EQ(loud.headers["Content-Type"], "video/mp4");
     EXPECT_EQ(loud.body, "abc");
 
-    TestReply empty = getFile((*assets)[2].id, "empty.mp4");
+    TestReply empty = getFile((*assets->assets)[2].id, "empty.mp4");
     EXPECT_EQ(empty.status, 200);
     EXPECT_EQ(empty.headers["Content-Length"], "0");
     EXPECT_EQ(empty.body, "");
@@ -744,13 +742,13 @@ TEST_F(LibraryEndpointTest, AFolderOrFileSwappedForALinkSinceTheListingIsNoSuchF
     writeFile(folder / "Show" / "clip.mov", "inside");
     writeFile(folder / "still.png", "inside");
     serve({folder / "Show" / "clip.mov", folder / "still.png"});
-    ASSERT_EQ(getFile((*assets)[0].id, "clip.mov").body, "inside");
+    ASSERT_EQ(getFile((*assets->assets)[0].id, "clip.mov").body, "inside");
 
     std::filesystem::rename(folder / "Show", folder / "Show.orig");
     std::filesystem::create_directory_symlink(outside.path(), folder / "Show");
     std::filesystem::remove(folder / "still.png");
     std::filesystem::create_symlink(outside / "still.png", folder / "still.png");
-    for (const auto& [id, name] : {std::pair{(*assets)[0].id, "clip.mov"}, std::pair{(*assets)[1].id, "still.png"}}) {
+    for (const auto& [id, name] : {std::pair{(*assets->assets)[0].id, "clip.mov"}, std::pair{(*assets->assets)[1].id, "still.png"}}) {
         SCOPED_TRACE(name);
         TestReply reply = getFile(id, name, "Range: bytes=0-3\r\n");
         EXPECT_EQ(reply.status, 404);
@@ -765,7 +763,7 @@ TEST_F(LibraryEndpointTest, OnlyAnAssetsOwnFilesCanBeReached) {
     writeFile(folder / "sub" / "clip.mov", "deeper");
     serve({folder / "clip.mov", folder / "other.mov", folder / "gone.mov"});
     std::filesystem::remove(folder / "gone.mov"); // since the last scan
-    const std::string clip = (*assets)[0].id;
+    const std::string clip = (*assets->assets)[0].id;
 
     struct Case {
         std::string id;
@@ -776,7 +774,7 @@ TEST_F(LibraryEndpointTest, OnlyAnAssetsOwnFilesCanBeReached) {
         {clip, "other.mov", "no such file"},
         {clip, "notes.txt", "no such file"},
         {"a0123456789abcdef0123", "clip.mov", "no such file"},
-        {(*assets)[2].id, "gone.mov", "no such file"},
+        {(*assets->assets)[2].id, "gone.mov", "no such file"},
         {clip, "..", "no such file"},
         {clip, "%2E%2E", "no such file"},
         {clip, ".clip.mov", "no such file"},
@@ -800,10 +798,7 @@ TEST_F(LibraryEndpointTest, OnlyAnAssetsOwnFilesCanBeReached) {
 
 class ProjectEndpointTest : public RouterTest {
 protected:
-    void SetUp() override {
-        router.projects = &projects;
-        token = pairedToken();
-    }
+    void SetUp() override { token = pairedToken(); }
     HTTPResponse post(const std::string& body) {
         return router.handle(requestTo("POST", "/trelk/project?t=" + token, page, body));
     }
@@ -814,7 +809,6 @@ protected:
         return {{"id", "p"}, {"name", "Show"}, {"walls", walls}};
     }
 
-    Projects projects{std::nullopt};
     std::string token;
 };
 

@@ -79,6 +79,7 @@ protected:
     // Begun, written whole and finished.
     json send(const std::string& query, const std::string& bytes) {
         std::shared_ptr<Upload> upload = uploads.begin(uploadHead(query, int64_t(bytes.size())));
+        upload->open();
         upload->write(bytes);
         return uploads.finish(*upload);
     }
@@ -198,8 +199,8 @@ TEST_F(UploadsTest, HeadsThatCannotBeStreamedAreRefusedBeforeAFileIsMade) {
                                        uploadHead("name=clip.mov", std::nullopt)}) {
         EXPECT_EQ(refusalOf([&] { uploads.begin(request); }), UploadRefusal(411, "send the file with its size"));
     }
-    EXPECT_EQ(namesIn(drop), std::vector<std::string>{});
     EXPECT_NO_THROW(uploads.begin(identity));
+    EXPECT_FALSE(fs::exists(drop)) << "the head's checks never touch the disk";
 }
 
 TEST_F(UploadsTest, ABatchWaitsForItsLastFileThenGoesToTheQueueAsOne) {
@@ -224,6 +225,7 @@ TEST_F(UploadsTest, ABatchKeyIsThePagesOwn) {
 TEST_F(UploadsTest, ALinkedOrVanishedDropHereKeepsNothingAndSaysSo) {
     const UploadRefusal unwritable(500, "couldn't write to Drop here");
     auto vanishing = uploads.begin(uploadHead("name=clip.mov", 100));
+    vanishing->open();
     vanishing->write(movieBytes(100));
     fs::remove_all(drop);
     EXPECT_EQ(refusalOf([&] { uploads.finish(*vanishing); }), unwritable);
@@ -231,7 +233,7 @@ TEST_F(UploadsTest, ALinkedOrVanishedDropHereKeepsNothingAndSaysSo) {
 
     TempFolder outside;
     fs::create_directory_symlink(outside.path(), drop);
-    EXPECT_EQ(refusalOf([&] { uploads.begin(uploadHead("name=clip.mov", 100)); }), unwritable);
+    EXPECT_EQ(refusalOf([&] { uploads.begin(uploadHead("name=clip.mov", 100))->open(); }), unwritable);
     EXPECT_EQ(namesIn(outside.path()), std::vector<std::string>{});
 }
 
@@ -241,7 +243,10 @@ TEST_F(UploadsTest, FinishedFilesNeverReplaceOnesThereAndShortOnesAreDropped) {
     auto first = uploads.begin(uploadHead("name=clip.mov", 100));
     auto second = uploads.begin(uploadHead("name=clip.mov", 100));
     auto shortOne = uploads.begin(uploadHead("name=clip.mov", 100));
-    for (auto* upload : {&first, &second, &shortOne}) (*upload)->write(movieBytes(upload == &shortOne ? 99 : 100));
+    for (auto* upload : {&first, &second, &shortOne}) {
+        (*upload)->open();
+        (*upload)->write(movieBytes(upload == &shortOne ? 99 : 100));
+    }
     EXPECT_EQ(uploads.finish(*second).at("name"), "clip 2.mov");
     EXPECT_EQ(uploads.finish(*first).at("name"), "clip 3.mov");
     EXPECT_EQ(refusalOf([&] { uploads.finish(*shortOne); }), UploadRefusal(400, "the file didn't all arrive"));
@@ -256,6 +261,7 @@ TEST_F(UploadsTest, SweepHandsOverLateBatchesAndRemovesOnlyStaleTemporaryFiles) 
     uploads.abort(*cut);
     send("name=cue right.mov&set=late&of=3", movieBytes(100));
     auto underWay = uploads.begin(uploadHead("name=long.mov", 100));
+    underWay->open();
     auto aged = [&](const std::string& name, std::chrono::minutes age) {
         writeFile(drop / name, "x");
         fs::last_write_time(drop / name, fs::file_time_type::clock::now() - age);
@@ -279,7 +285,6 @@ TEST_F(UploadsTest, SweepHandsOverLateBatchesAndRemovesOnlyStaleTemporaryFiles) 
 class UploadServerTest : public UploadsTest {
 protected:
     void SetUp() override {
-        router.uploads = &uploads;
         Pairing::Request asked = pairing.request(page);
         pairing.answer(asked.id, Pairing::Decision::allow);
         token = pairing.state(asked.id).value;
@@ -300,7 +305,9 @@ protected:
     }
 
     Pairing pairing{std::nullopt};
-    Router router{pairing, "1.0", {}};
+    Projects projects{std::nullopt};
+    Router router{"1.0", {pairing, uploads, projects, folder.path(), [] { return AssetListing::of(nullptr); },
+                          [] { return std::vector<Job>{}; }}};
     std::string token;
     Server server{router};
     uint16_t port = 0;
