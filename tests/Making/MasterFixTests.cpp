@@ -208,6 +208,10 @@ TEST_F(MasterFixes, TurnedAndMirroredMastersAreMadeUpright) {
         const MasterInfo info = AVEngine().probe(master);
         EXPECT_EQ(info.w, sideways ? 72 : 128);
         EXPECT_EQ(info.h, sideways ? 128 : 72);
+        // ffprobe's reading of the matrix is the same.
+        const MasterInfo programs = FFDecode::probe(master);
+        EXPECT_EQ(programs.picture, info.picture);
+        EXPECT_EQ(programs.w, info.w);
         for (bool program : {false, true}) {
             const fs::path into = temp / (master.stem().string() + (program ? "-program" : "-library"));
             fs::create_directories(into);
@@ -236,6 +240,8 @@ TEST_F(MasterFixes, HDRMastersAreToneMappedIntoStandardRange) {
         return uint8_t(bytes[size_t(w * h + w * h / 4 + (6 + 12 * band) * w / 2 + 16)]);
     };
     const fs::path pq = bands("pq.mp4", "smpte2084"), hlg = bands("hlg.mp4", "arib-std-b67");
+    EXPECT_EQ(FFDecode::probe(pq).picture, AVEngine().probe(pq).picture);
+    EXPECT_EQ(FFDecode::probe(hlg).picture.transfer, PictureFix::Transfer::hlg);
     const std::string pqAsStored = pixels(pq), hlgAsStored = pixels(hlg);
     for (bool program : {false, true}) {
         SCOPED_TRACE(program ? "program" : "library");
