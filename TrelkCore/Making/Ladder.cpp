@@ -45,7 +45,8 @@ std::string stripFile(const std::string& base, int64_t x, int64_t w, std::string
     return base + ".strip-x" + zeroPadded(x, stripDigits) + "-w" + std::to_string(w) + std::string(extension);
 }
 
-// Strips of width sw spread evenly from 0 to the master's right edge, step apart at most.
+// Strips of width sw spread evenly from 0 to the right edge w, step apart at most. Strips start
+// on even columns, so an odd master is spread over one column more: its last column is in a strip.
 std::vector<LadderPlan::Strip> spreadStrips(const std::string& base, int64_t w, int64_t sw, int64_t ov,
                                             std::string_view extension) {
     const int64_t step = sw - ov;
@@ -140,9 +141,9 @@ LadderPlan LadderPlan::plan(std::string base, int64_t w, int64_t h, int64_t stri
         return plan;
     }
     // Strips are at least 2 wide and step at least 2, so neighbours can overlap by sw - 2 at most.
-    const int64_t sw = std::max<int64_t>(2, evenDown(std::min(stripWidth, w)));
+    const int64_t sw = std::max<int64_t>(2, evenDown(std::min(stripWidth, evenUp(w))));
     const int64_t ov = std::clamp<int64_t>(evenDown(overlap), 0, sw - 2);
-    plan.strips = spreadStrips(plan.base, w, sw, ov, extension);
+    plan.strips = spreadStrips(plan.base, evenUp(w), sw, ov, extension);
     plan.file = plan.base + ".wide-" + std::to_string(w) + "x" + std::to_string(h) + std::string(extension);
     plan.size = {wideWidth, evenDown(h * wideWidth / w + 1)};
     plan.stripSize = {sw, evenUp(h)};
