@@ -16,5 +16,11 @@ struct FrameRate {
     // The rate to 2 decimals: "25", "29.97".
     static std::string label(double fps);
 
+    // The steady rate a stream of varying frame durations keeps to, from its average rate and the
+    // rate all its timestamps fit (when known). Always a fraction of whole numbers.
+    static FrameRate nominal(double average, std::optional<FrameRate> base);
+    // "30000/1001", or "30" when the denominator is 1 or there is none.
+    std::string text() const;
+
     double fps() const { return denominator ? numerator / *denominator : numerator; }
 };

@@ -29,6 +29,12 @@ bool isOneOf(std::string_view value, std::initializer_list<std::string_view> mem
 int64_t evenDown(int64_t n) { return n / 2 * 2; }
 int64_t evenUp(int64_t n) { return (n + 1) / 2 * 2; }
 
+// What browsers decode of H.264: 8-bit 4:2:0 pictures in the Baseline, Main or High profile.
+bool browsersDecode(const MasterInfo& info) {
+    return info.codecName() == "h264" && isOneOf(info.profile, {"Baseline", "Constrained Baseline", "Main", "High"}) &&
+           isOneOf(info.pixelFormat, {"yuv420p", "yuvj420p"});
+}
+
 std::string replacingAll(std::string text, std::string_view from, std::string_view to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -208,7 +214,7 @@ bool usableAsIs(const MasterInfo& info, std::string_view extension) {
     const std::string lowered = Text::lowercased(extension);
     if (info.alpha && info.probedByFFmpeg() && info.ffCodecName() == "vp9" && lowered == "webm")
         return info.w <= LadderPlan::wideWidth && info.h <= LadderPlan::alphaMax;
-    return info.codecName() == "h264" && MediaKinds::videoTypes.contains(lowered) && info.w <= largestAsIsSide &&
+    return browsersDecode(info) && MediaKinds::videoTypes.contains(lowered) && info.w <= largestAsIsSide &&
            info.h <= largestAsIsSide && info.w * info.h <= largestAsIsArea;
 }
 

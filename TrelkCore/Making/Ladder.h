@@ -31,6 +31,9 @@ struct MasterInfo {
     bool audio = false;
     Color color;
     bool alpha = false;
+    // Not told to peers: what "usable as is" needs to know of the pictures, as FFmpeg names them.
+    std::string profile;     // "High", "Constrained Baseline"; empty when unknown
+    std::string pixelFormat; // "yuv420p"; empty when unknown
 
     static constexpr std::string_view ffPrefix = "ff:";
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -226,7 +227,34 @@ TEST(LadderUsableAsIs, TakesSmallH264AndAlphaVP9AsTheyAre) {
         info.w = c.w;
         info.h = c.h;
         info.alpha = c.alpha;
+        info.profile = "High";
+        info.pixelFormat = "yuv420p";
         EXPECT_EQ(Ladder::usableAsIs(info, c.extension), c.usable) << c.codec << " " << c.w << " × " << c.h;
+    }
+}
+
+TEST(LadderUsableAsIs, TakesOnlyTheH264BrowsersDecode) {
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"High", "yuv420p", true},
+        {"Main", "yuvj420p", true},
+        {"Constrained Baseline", "yuv420p", true},
+        {"Baseline", "yuv420p", true},
+        {"High 4:2:2 Intra", "yuv422p10le", false},
+        {"High 10", "yuv420p10le", false},
+        {"High 4:4:4 Predictive", "yuv444p", false},
+        {"High", "yuv422p", false},
+        {"Extended", "yuv420p", false},
+        {"", "yuv420p", false}, // a probe that could not tell
+        {"High", "", false},
+    };
+    for (const auto& [profile, pixelFormat, usable] : cases) {
+        MasterInfo info;
+        info.codec = "avc1";
+        info.w = 1920;
+        info.h = 1080;
+        info.profile = profile;
+        info.pixelFormat = pixelFormat;
+        EXPECT_EQ(Ladder::usableAsIs(info, "mp4"), usable) << profile << " " << pixelFormat;
     }
 }
 
