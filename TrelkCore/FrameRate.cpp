@@ -9,6 +9,24 @@
 #include <limits>
 #include <vector>
 
+namespace {
+
+// The rates cameras and phones record at.
+constexpr FrameRate commonRates[] = {{24000, 1001}, {24, 1},  {25, 1},  {30000, 1001}, {30, 1},
+                                     {48, 1},       {50, 1},  {60000, 1001}, {60, 1},  {100, 1},
+                                     {120000, 1001}, {120, 1}};
+constexpr double nearCommon = 0.05;
+// A clock that drops frames under load averages below its rate, never far above it.
+constexpr double leastOfBase = 0.6;
+constexpr double mostOfBase = 1.05;
+constexpr FrameRate fallback{30, 1};
+
+bool isCommon(const FrameRate& rate) {
+    return std::ranges::any_of(commonRates, [&](const FrameRate& common) { return common.fps() == rate.fps(); });
+}
+
+} // namespace
+
 std::optional<FrameRate> FrameRate::parse(std::string_view text) {
     std::vector<double> numbers;
     for (std::string_view piece : Text::split(text, '/')) {
@@ -44,4 +62,21 @@ std::string FrameRate::label(double fps) {
     if (rounded == std::trunc(rounded) && std::abs(rounded) < largestInteger) return std::to_string(int64_t(rounded));
     char text[32]; // the shortest text that reads back as the same double
     return std::string(text, std::to_chars(text, text + sizeof text, rounded).ptr);
+}
+
+FrameRate FrameRate::nominal(double average, std::optional<FrameRate> base) {
+    if (!std::isfinite(average) || average <= 0) return base && isCommon(*base) ? *base : fallback;
+    if (base && isCommon(*base) && average >= base->fps() * leastOfBase && average <= base->fps() * mostOfBase)
+        return *base;
+    const FrameRate* nearest = std::ranges::min_element(commonRates, {}, [&](const FrameRate& common) {
+        return std::abs(common.fps() - average);
+    });
+    if (std::abs(nearest->fps() - average) <= nearest->fps() * nearCommon) return *nearest;
+    return {std::max(1.0, std::min(std::round(average), 1e6)), 1};
+}
+
+std::string FrameRate::text() const {
+    const auto whole = [](double value) { return std::to_string(int64_t(std::min(value, 1e15))); };
+    if (!denominator || *denominator == 1) return whole(numerator);
+    return whole(numerator) + "/" + whole(*denominator);
 }

@@ -21,6 +21,11 @@ struct FrameRate {
     // The rate as whole numbers below 2³¹, for a clock: "30000/1001" as it is, any other rate
     // in thousandths of fps, between 1 and a million frames a second.
     static std::pair<int64_t, int64_t> fraction(std::string_view text, double fps);
+    // The steady rate a stream of varying frame durations keeps to, from its average rate and the
+    // rate all its timestamps fit (when known). Always a fraction of whole numbers.
+    static FrameRate nominal(double average, std::optional<FrameRate> base);
+    // "30000/1001", or "30" when the denominator is 1 or there is none.
+    std::string text() const;
 
     double fps() const { return denominator ? numerator / *denominator : numerator; }
 };

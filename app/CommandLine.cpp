@@ -9,8 +9,12 @@
 #include "app/TrelkModel.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/Jobs/Stills.h"
 #include "TrelkCore/Library/Library.h"
+#include "TrelkCore/Library/StillSizes.h"
 #include "TrelkCore/Making/AVEngine.h"
+#include "TrelkCore/Making/Decode.h"
+#include "TrelkCore/MediaKinds.h"
 #include "TrelkCore/Version.h"
 
 #include <nlohmann/json.hpp>
@@ -74,14 +78,31 @@ int scan(const std::filesystem::path& folder) {
     return 0;
 }
 
+// A still as the service sees it: its size, orientation applied, and the file it becomes.
+nlohmann::json stillFacts(const std::filesystem::path& still) {
+    const std::optional<MediaKinds::Size> size = Library::stillSize(still);
+    if (!size) throw TrelkError("couldn't read this picture");
+    const Stills::Made made = Stills::planned(still, Ladder::base(still.filename().string()));
+    return {{"kind", "still"}, {"w", size->w}, {"h", size->h}, {"file", made.file}, {"asItIs", made.asItIs}};
+}
+
 int probe(const std::filesystem::path& master) {
     QuitSignals quitSignals;
     quitSignals.endProcessOnQuit();
-    const MasterInfo info = AVEngine().probe(master);
-    for (const std::string& assumed : info.picture.assumed)
-        std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
-    std::printf("%s\n", info.json().dump().c_str());
-    return 0;
+    try {
+        if (MediaKinds::isStill(master)) {
+            std::printf("%s\n", stillFacts(master).dump().c_str());
+            return 0;
+        }
+        const MasterInfo info = AVEngine().probe(master);
+        for (const std::string& assumed : info.picture.assumed)
+            std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
+        std::printf("%s\n", info.json().dump().c_str());
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s: %s\n", master.c_str(), Decode::unreadable(failure).c_str());
+        return 1;
+    }
 }
 
 int run(int argc, char** argv) {

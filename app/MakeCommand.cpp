@@ -3,8 +3,13 @@
 #include "app/QuitSignals.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/Jobs/Stills.h"
+#include "TrelkCore/Library/StillSizes.h"
 #include "TrelkCore/Making/AVEngine.h"
+#include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/Making/Making.h"
+#include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Priority.h"
 
 #include <unistd.h>
@@ -14,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -82,7 +88,14 @@ private:
 
 struct Probed {
     fs::path master;
-    MasterInfo info;
+    std::optional<MasterInfo> info; // none for a still
+
+    std::string base() const { return Ladder::base(master.filename().string()); }
+    // The names of the files the making will put in its target folder.
+    std::vector<std::string> files() const {
+        if (!info) return {Stills::planned(master, base()).file};
+        return Making::files(master, *info);
+    }
 };
 
 // The facts of every master that can be read; the others are reported and left out.
@@ -90,11 +103,17 @@ std::vector<Probed> probeAll(AVEngine& engine, const std::vector<fs::path>& mast
     std::vector<Probed> probed;
     for (const fs::path& master : masters) {
         try {
-            probed.push_back({master, engine.probe(master)});
-            for (const std::string& assumed : probed.back().info.picture.assumed)
-                std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
+            if (!MediaKinds::isStill(master)) {
+                probed.push_back({master, engine.probe(master)});
+                for (const std::string& assumed : probed.back().info->picture.assumed)
+                    std::fprintf(stderr, "%s: %s\n", master.c_str(), assumed.c_str());
+            } else if (Library::stillSize(master)) {
+                probed.push_back({master, std::nullopt});
+            } else {
+                throw TrelkError("couldn't read this picture");
+            }
         } catch (const std::exception& failure) {
-            std::fprintf(stderr, "%s: %s\n", master.c_str(), failure.what());
+            std::fprintf(stderr, "%s: %s\n", master.c_str(), Decode::unreadable(failure).c_str());
             status = 1;
         }
     }
@@ -105,7 +124,7 @@ std::vector<Probed> probeAll(AVEngine& engine, const std::vector<fs::path>& mast
 bool nothingReplaced(const std::vector<Probed>& probed, const fs::path& into) {
     bool none = true;
     for (const Probed& one : probed)
-        for (const std::string& name : Making::files(one.master, one.info)) {
+        for (const std::string& name : one.files()) {
             std::error_code error;
             if (fs::symlink_status(into / name, error).type() == fs::file_type::not_found) continue;
             std::fprintf(stderr, "%s: already there · --force replaces it\n", (into / name).c_str());
@@ -114,14 +133,33 @@ bool nothingReplaced(const std::vector<Probed>& probed, const fs::path& into) {
     return none;
 }
 
+// Names every file that two of the makings would make, the second replacing the first; true
+// when there is none. A still and a video of one name both become base.png or base.mp4 alike.
+bool noneMadeTwice(const std::vector<Probed>& probed, const fs::path& into) {
+    std::set<std::string> named;
+    bool none = true;
+    for (const Probed& one : probed)
+        for (const std::string& name : one.files()) {
+            if (named.insert(name).second) continue;
+            std::fprintf(stderr, "%s: more than one master makes it · give one of them its own --into folder\n",
+                         (into / name).c_str());
+            none = false;
+        }
+    return none;
+}
+
 // The names of the files made of one master in `into`.
 std::vector<std::string> makeOne(AVEngine& engine, const Probed& probed, const fs::path& into,
                                  const QuitSignals& quitSignals) {
+    if (!probed.info) {
+        Files::createFolders(into);
+        return {Stills::make(probed.master, into, probed.base(), Making::Transfer::copy).file};
+    }
+    const MasterInfo& info = *probed.info;
     ProgressLine line(probed.master.filename().string());
     return Making::video(
-               engine, probed.master, probed.info, into, Making::Transfer::copy, AVEngine::encoderName,
-               [&](double fraction) { line.show(fraction, probed.info.frames); },
-               [&] { return quitSignals.happened(); })
+               engine, probed.master, info, into, Making::Transfer::copy, AVEngine::encoderName,
+               [&](double fraction) { line.show(fraction, info.frames); }, [&] { return quitSignals.happened(); })
         .files;
 }
 
@@ -135,6 +173,7 @@ int makeCommand(const std::vector<std::string_view>& arguments) {
     AVEngine engine;
     int status = 0;
     const std::vector<Probed> probed = probeAll(engine, request->masters, status);
+    if (!noneMadeTwice(probed, request->into)) return 1;
     if (!request->force && !nothingReplaced(probed, request->into)) return 1;
     for (const Probed& one : probed) {
         const fs::path& master = one.master;

@@ -65,7 +65,8 @@ void ServeLog::tell(const Job& job, Seen& seen) {
     }
     if (!seen.started) seen.started = std::chrono::steady_clock::now();
     if (job.is<Job::Done>()) line("made · " + job.name());
-    else if (const auto* failed = std::get_if<Job::Failed>(&job.state)) line("failed · " + job.name() + " · " + failed->message);
+    else if (const auto* failed = std::get_if<Job::Failed>(&job.state))
+        line("failed · " + job.name() + " · " + (failed->told.empty() ? failed->message : failed->told));
     else if (job.is<Job::Cancelled>()) line("cancelled · " + job.name());
     else return;
     seen.ended = true;

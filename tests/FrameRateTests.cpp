@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -37,6 +39,25 @@ TEST(FrameRate, ReadsANumberOrAFractionOfPositiveNumbers) {
         if (!rate) continue;
         EXPECT_EQ(rate->numerator, expected->first);
         EXPECT_EQ(rate->denominator, expected->second);
+    }
+}
+
+TEST(FrameRate, ANominalRateIsTheSteadyOneAVaryingStreamKeepsTo) {
+    const FrameRate thirty{30, 1};
+    const std::tuple<double, std::optional<FrameRate>, std::string> cases[] = {
+        {22.88, thirty, "30"},                          // a 30 fps clock that dropped frames
+        {30.64699205448354, thirty, "30"},              // timestamps jittering around 1/30 s
+        {30.64699205448354, FrameRate{90000, 1}, "30"}, // a base that is no camera's rate
+        {29.5, std::nullopt, "30000/1001"},
+        {27.8, FrameRate{120, 1}, "28"}, // 30 then 24: far from any common rate
+        {12.4, FrameRate{25, 1}, "12"},
+        {0.2, std::nullopt, "1"},
+        {0, FrameRate{25, 1}, "25"},
+        {std::nan(""), std::nullopt, "30"},
+    };
+    for (const auto& [average, base, text] : cases) {
+        SCOPED_TRACE(average);
+        EXPECT_EQ(FrameRate::nominal(average, base).text(), text);
     }
 }
 

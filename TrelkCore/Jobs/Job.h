@@ -28,6 +28,7 @@ struct Job {
     };
     struct Failed {
         std::string message;
+        std::string told = {}; // for the terminal, when the message does not say what failed
         bool operator==(const Failed&) const = default;
     };
     struct Cancelled {

@@ -9,10 +9,10 @@
 #include "TrelkCore/Jobs/Jobs.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/Jobs/Stills.h"
 #include "TrelkCore/Library/Library.h"
-#include "TrelkCore/Library/Still.h"
-#include "TrelkCore/Library/StillSizes.h"
 #include "TrelkCore/Making/AVEngine.h"
+#include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/Making/Making.h"
 #include "TrelkCore/MediaKinds.h"
 #include "TrelkCore/Platform/Crypto.h"
@@ -39,6 +39,17 @@ struct Removal {
         fs::remove_all(folder, ignored);
     }
 };
+
+// The master's facts; when it cannot be read, the terminal is told what failed.
+MasterInfo probed(LadderEngine& engine, const fs::path& master) {
+    try {
+        return engine.probe(master);
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const std::exception& failure) {
+        throw UnreadableMaster(failure);
+    }
+}
 
 } // namespace
 
@@ -129,26 +140,21 @@ Job::State Jobs::makeOne(const Job& job) {
         return Job::Cancelled{};
     } catch (const std::exception& error) {
         if (stopped(job.id)) return Job::Cancelled{};
-        return Job::Failed{error.what()};
+        const auto* unreadable = dynamic_cast<const UnreadableMaster*>(&error);
+        return Job::Failed{error.what(), unreadable ? unreadable->told : ""};
     }
 }
 
 Jobs::Rendition Jobs::makeStill(const Job& job, const fs::path& work, const std::string& base) {
-    if (!Library::stillSize(job.master)) throw TrelkError("couldn't read this picture");
-    Rendition rendition;
-    if (MediaKinds::stillTypes.contains(MediaKinds::extension(job.master))) {
-        rendition = {job.name(), true, std::nullopt};
-        Making::putAsItIs(job.master, work, job.dropped() ? Making::Transfer::link : Making::Transfer::copy);
-    } else {
-        rendition = {base + ".png", false, std::nullopt};
-        Still::png(job.master, work / rendition.file);
-    }
+    Files::createFolders(work);
+    const Stills::Made made =
+        Stills::make(job.master, work, base, job.dropped() ? Making::Transfer::link : Making::Transfer::copy);
     progress(job.id, 1.0);
-    return rendition;
+    return {made.file, made.asItIs, std::nullopt};
 }
 
 Jobs::Rendition Jobs::makeVideo(const Job& job, const fs::path& work) {
-    const MasterInfo info = engine.probe(job.master);
+    const MasterInfo info = probed(engine, job.master);
     const std::string id = job.id;
     noteAssumed(id, info.picture.assumed);
     const Making::Made result = Making::videoIn(

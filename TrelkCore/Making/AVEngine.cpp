@@ -1,6 +1,7 @@
 #include "TrelkCore/Making/AVEngine.h"
 
 #include "TrelkCore/Error.h"
+#include "TrelkCore/FrameRate.h"
 #include "TrelkCore/Making/AlphaEncode.h"
 #include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/Making/FFDecode.h"
@@ -9,7 +10,6 @@
 #include "TrelkCore/Platform/MediaAsset.h"
 #include "TrelkCore/Platform/Text.h"
 
-#include <charconv>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -22,20 +22,18 @@ namespace {
 
 constexpr std::string_view whiteSpace = " \t\n\r\f\v";
 
-// The shortest text that reads back as the same number, always with a fraction: 25 is "25.0".
-std::string decimalText(double value) {
-    char text[32];
-    const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
-    std::string result(text, error == std::errc() ? end : text);
-    if (result.find_first_of(".en") == std::string::npos) result += ".0";
-    return result;
+std::optional<FrameRate> rateOf(std::optional<Media::Time> frameDuration) {
+    if (!frameDuration || frameDuration->value <= 0 || frameDuration->timescale <= 0) return std::nullopt;
+    return FrameRate{double(frameDuration->timescale), double(frameDuration->value)};
 }
 
-std::string fpsTextOf(const Media::VideoTrack& track, double fps) {
-    if (track.minFrameDuration && track.minFrameDuration->value > 0)
-        return std::to_string(track.minFrameDuration->timescale) + "/" + std::to_string(track.minFrameDuration->value);
-    return decimalText(fps);
+// The stream's constant rate, or the steady rate its varying frame durations keep to.
+FrameRate rateOf(const Media::VideoTrack& track) {
+    if (std::optional<FrameRate> constant = rateOf(track.minFrameDuration)) return *constant;
+    return FrameRate::nominal(track.nominalFrameRate, rateOf(track.baseFrameDuration));
 }
+
+double secondsOf(Media::Time time) { return time.timescale > 0 ? double(time.value) / time.timescale : 0; }
 
 MasterInfo::Color colorOf(const Media::FormatDescription& format) {
     if (format.colorPrimaries && format.transferFunction && format.yCbCrMatrix &&
@@ -169,19 +167,26 @@ MasterInfo AVEngine::avProbe(const fs::path& master) {
     const Media::FormatDescription* format =
         track.formatDescriptions.empty() ? nullptr : &track.formatDescriptions.front();
     MasterInfo info;
-    info.fps = track.nominalFrameRate > 0 ? track.nominalFrameRate : 30;
-    info.duration = asset->duration();
+    const FrameRate rate = rateOf(track);
+    info.fps = rate.fps();
+    // The pictures' own length: the file's may count longer sound or a late start.
+    const double pictureSeconds = secondsOf(track.timeRange.duration);
+    info.duration = pictureSeconds > 0 ? pictureSeconds : asset->duration();
     if (absurd(track, info.fps, info.duration)) throw TrelkError("no picture size in this file");
     info.picture = fixOf(track, format);
     info.w = info.picture.sideways() ? track.naturalHeight : track.naturalWidth;
     info.h = info.picture.sideways() ? track.naturalWidth : track.naturalHeight;
-    info.fpsText = fpsTextOf(track, info.fps);
+    info.fpsText = std::to_string(int64_t(rate.numerator)) + "/" + std::to_string(int64_t(rate.denominator.value_or(1)));
     info.frames = std::llround(info.fps * info.duration);
     // A codec without a code here is as unnamed as one without a description.
     info.codec = format && format->mediaSubType != 0 ? fourcc(format->mediaSubType) : "";
     info.audio = !asset->audioTracks().empty();
     info.color = format ? colorOf(*format) : MasterInfo::Color::bt709();
     info.alpha = alphaOf(master, info, format);
+    if (format) {
+        info.profile = format->profile;
+        info.pixelFormat = format->pixelFormat;
+    }
     return info;
 }
 

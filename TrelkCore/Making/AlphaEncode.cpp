@@ -48,6 +48,10 @@ void append(std::vector<std::string>& list, const std::vector<std::string>& more
     list.insert(list.end(), more.begin(), more.end());
 }
 
+// crop and pad cut an odd picture in 4:2:0 down to whole chroma samples; at full chroma
+// resolution they keep its last column and row.
+std::string fullChromaWhenOdd(int64_t w, int64_t h) { return w % 2 || h % 2 ? "format=yuva444p," : ""; }
+
 std::string filterGraph(const LadderPlan& plan, const MasterInfo& info) {
     const size_t n = plan.strips.size();
     std::string graph = "[0:v:0]" + fixes(info) + ",split=" + std::to_string(n + 1) + "[w]";
@@ -56,8 +60,10 @@ std::string filterGraph(const LadderPlan& plan, const MasterInfo& info) {
              ":flags=lanczos,format=yuva420p[wo]";
     for (size_t i = 0; i < n; ++i) {
         const LadderPlan::Strip& strip = plan.strips[i];
-        graph += ";[s" + std::to_string(i) + "]crop=" + std::to_string(std::min(plan.master.w - strip.x, strip.w)) +
-                 ":ih:" + std::to_string(strip.x) + ":0,pad=" + std::to_string(plan.stripSize.w) + ":" +
+        const int64_t cropWidth = std::min(plan.master.w - strip.x, strip.w);
+        graph += ";[s" + std::to_string(i) + "]" + fullChromaWhenOdd(cropWidth, plan.master.h) +
+                 "crop=" + std::to_string(cropWidth) + ":ih:" + std::to_string(strip.x) + ":0,pad=" +
+                 std::to_string(plan.stripSize.w) + ":" +
                  std::to_string(plan.stripSize.h) + ":0:0:color=black@0,format=yuva420p[so" + std::to_string(i) + "]";
     }
     return graph;
@@ -150,7 +156,9 @@ std::vector<std::string> arguments(const fs::path& master, const fs::path& into,
                                   "-noautorotate", "-i",   fs::absolute(master).string()};
     const std::string mainFile = fs::absolute(into / plan.file).string();
     if (plan.master.w <= LadderPlan::wideWidth) {
-        append(list, {"-map", "0:v:0", "-vf", fixes(info) + ",pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"});
+        append(list, {"-map", "0:v:0", "-vf",
+                      fixes(info) + "," + fullChromaWhenOdd(plan.master.w, plan.master.h) +
+                          "pad=ceil(iw/2)*2:ceil(ih/2)*2:color=black@0,format=yuva420p"});
         append(list, video("24", keyInterval));
         append(list, soundArguments(info));
         append(list, {"-f", "webm", mainFile});

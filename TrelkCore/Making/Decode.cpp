@@ -12,4 +12,9 @@ std::string failure(std::string_view codec) {
     return "macOS can't read this file · export ProRes or H.264";
 }
 
+std::string unreadable(const std::exception& failure) {
+    if (dynamic_cast<const TrelkError*>(&failure)) return failure.what();
+    return std::string("couldn't read the master: ") + failure.what();
+}
+
 } // namespace Decode

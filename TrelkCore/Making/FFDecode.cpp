@@ -93,6 +93,18 @@ std::optional<Rate> rate(const json* value) {
     return Rate{found->fps(), std::string(text)};
 }
 
+// The stream's rate: the average when it keeps one, else the steady rate its varying frame
+// durations keep to, as a fraction.
+Rate rateOf(const json& stream) {
+    std::optional<Rate> average = rate(member(stream, "avg_frame_rate"));
+    std::optional<Rate> base = rate(member(stream, "r_frame_rate"));
+    if (average && base && average->fps != base->fps) {
+        const FrameRate nominal = FrameRate::nominal(average->fps, FrameRate::parse(base->text));
+        return {nominal.fps(), nominal.text()};
+    }
+    return average.or_else([&] { return base; }).value_or(Rate{30, "30"});
+}
+
 // Seconds from a text; negative, endless or absurd durations do not read.
 std::optional<double> seconds(const json* value) {
     if (!value || !value->is_string()) return std::nullopt;
@@ -108,6 +120,29 @@ std::optional<double> signedSeconds(const json* value) {
     if (!number || !std::isfinite(*number) || std::abs(*number) > 1e9) return std::nullopt;
     return number;
 }
+
+// Matroska's tag of when a stream's last frame ends: "00:00:12.000000000".
+std::optional<double> clockSeconds(const json* value) {
+    if (!value || !value->is_string()) return std::nullopt;
+    const std::vector<std::string_view> pieces = Text::split(value->get_ref<const std::string&>(), ':');
+    if (pieces.size() != 3) return std::nullopt;
+    std::optional<int64_t> hours = Text::parseInteger(pieces[0]), minutes = Text::parseInteger(pieces[1]);
+    std::optional<double> rest = Text::parseDecimal(pieces[2]);
+    if (!hours || !minutes || !rest || *hours < 0 || *minutes < 0 || *rest < 0 || *hours > 1e6) return std::nullopt;
+    return double(*hours) * 3600 + double(*minutes) * 60 + *rest;
+}
+
+// How long the pictures last: a container's length may count longer sound or a late start.
+double pictureSeconds(const json& top, const json& stream) {
+    if (std::optional<double> own = seconds(member(stream, "duration"))) return *own;
+    const json* tags = member(stream, "tags");
+    if (std::optional<double> end = tags && tags->is_object() ? clockSeconds(member(*tags, "DURATION")) : std::nullopt)
+        return std::max(0.0, *end - seconds(member(stream, "start_time")).value_or(0));
+    const json* format = member(top, "format");
+    return (format ? seconds(member(*format, "duration")) : std::nullopt).value_or(0);
+}
+
+std::string textOf(const json* value) { return value && value->is_string() ? value->get<std::string>() : ""; }
 
 std::optional<int64_t> frameCount(const json* value) {
     if (!value || !value->is_string()) return std::nullopt;
@@ -198,10 +233,10 @@ MasterInfo probe(const fs::path& master) {
         throw TrelkError("macOS can't open ." + MediaKinds::extension(master) +
                          " files · export ProRes or H.264 in a .mov");
     std::optional<Run> ran = run(*ffprobe, {"-v", "error", "-show_entries",
-                                            "stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,"
-                                            "nb_frames,duration,pix_fmt,field_order,color_space,color_transfer,"
-                                            "color_primaries,start_time:stream_tags=alpha_mode:stream_side_data="
-                                            "displaymatrix:format=duration,start_time",
+                                            "stream=codec_type,codec_name,profile,width,height,r_frame_rate,"
+                                            "avg_frame_rate,nb_frames,duration,start_time,pix_fmt,field_order,"
+                                            "color_space,color_transfer,color_primaries:stream_tags=alpha_mode,"
+                                            "DURATION:stream_side_data=displaymatrix:format=duration,start_time",
                                             "-of", "json", argumentPath(master)});
     if (!ran) throw TrelkError("couldn't start the decoder for this file");
     if (!ran->exit.succeeded() || ran->output.size() > probeOutputLimit)
@@ -227,15 +262,10 @@ MasterInfo info(std::string_view probeOutput) {
     info.picture = fixOf(stream, *h);
     info.w = info.picture.sideways() ? *h : *w;
     info.h = info.picture.sideways() ? *w : *h;
-    Rate found = rate(member(stream, "avg_frame_rate"))
-                     .or_else([&] { return rate(member(stream, "r_frame_rate")); })
-                     .value_or(Rate{30, "30"});
+    const Rate found = rateOf(stream);
     info.fps = found.fps;
     info.fpsText = found.text;
-    const json* format = member(top, "format");
-    info.duration = seconds(member(stream, "duration"))
-                        .or_else([&] { return format ? seconds(member(*format, "duration")) : std::nullopt; })
-                        .value_or(0);
+    info.duration = pictureSeconds(top, stream);
     info.frames = frameCount(member(stream, "nb_frames")).value_or(std::llround(std::min(info.fps * info.duration, 1e15)));
     const json* name = member(stream, "codec_name");
     const std::string codec = name && name->is_string() ? name->get<std::string>() : "video";
@@ -243,6 +273,9 @@ MasterInfo info(std::string_view probeOutput) {
     info.audio = std::ranges::any_of(*streams, [](const json& s) { return isString(member(s, "codec_type"), "audio"); });
     info.color = MasterInfo::Color::bt709();
     info.alpha = hasAlpha(stream);
+    info.profile = textOf(member(stream, "profile"));
+    info.pixelFormat = textOf(member(stream, "pix_fmt"));
+    const json* format = member(top, "format");
     const std::optional<double> fileStart = format ? signedSeconds(member(*format, "start_time")) : std::nullopt;
     const std::optional<double> pictureStart = signedSeconds(member(stream, "start_time"));
     if (fileStart && pictureStart) info.pictureStart = std::max(0.0, *pictureStart - *fileStart);

@@ -29,6 +29,12 @@ bool isOneOf(std::string_view value, std::initializer_list<std::string_view> mem
 int64_t evenDown(int64_t n) { return n / 2 * 2; }
 int64_t evenUp(int64_t n) { return (n + 1) / 2 * 2; }
 
+// What browsers decode of H.264: 8-bit 4:2:0 pictures in the Baseline, Main or High profile.
+bool browsersDecode(const MasterInfo& info) {
+    return info.codecName() == "h264" && isOneOf(info.profile, {"Baseline", "Constrained Baseline", "Main", "High"}) &&
+           isOneOf(info.pixelFormat, {"yuv420p", "yuvj420p"});
+}
+
 std::string replacingAll(std::string text, std::string_view from, std::string_view to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -45,7 +51,8 @@ std::string stripFile(const std::string& base, int64_t x, int64_t w, std::string
     return base + ".strip-x" + zeroPadded(x, stripDigits) + "-w" + std::to_string(w) + std::string(extension);
 }
 
-// Strips of width sw spread evenly from 0 to the master's right edge, step apart at most.
+// Strips of width sw spread evenly from 0 to the right edge w, step apart at most. Strips start
+// on even columns, so an odd master is spread over one column more: its last column is in a strip.
 std::vector<LadderPlan::Strip> spreadStrips(const std::string& base, int64_t w, int64_t sw, int64_t ov,
                                             std::string_view extension) {
     const int64_t step = sw - ov;
@@ -140,9 +147,9 @@ LadderPlan LadderPlan::plan(std::string base, int64_t w, int64_t h, int64_t stri
         return plan;
     }
     // Strips are at least 2 wide and step at least 2, so neighbours can overlap by sw - 2 at most.
-    const int64_t sw = std::max<int64_t>(2, evenDown(std::min(stripWidth, w)));
+    const int64_t sw = std::max<int64_t>(2, evenDown(std::min(stripWidth, evenUp(w))));
     const int64_t ov = std::clamp<int64_t>(evenDown(overlap), 0, sw - 2);
-    plan.strips = spreadStrips(plan.base, w, sw, ov, extension);
+    plan.strips = spreadStrips(plan.base, evenUp(w), sw, ov, extension);
     plan.file = plan.base + ".wide-" + std::to_string(w) + "x" + std::to_string(h) + std::string(extension);
     plan.size = {wideWidth, evenDown(h * wideWidth / w + 1)};
     plan.stripSize = {sw, evenUp(h)};
@@ -207,7 +214,7 @@ bool usableAsIs(const MasterInfo& info, std::string_view extension) {
     const std::string lowered = Text::lowercased(extension);
     if (info.alpha && info.probedByFFmpeg() && info.ffCodecName() == "vp9" && lowered == "webm")
         return info.w <= LadderPlan::wideWidth && info.h <= LadderPlan::alphaMax;
-    return info.codecName() == "h264" && MediaKinds::videoTypes.contains(lowered) && info.w <= largestAsIsSide &&
+    return browsersDecode(info) && MediaKinds::videoTypes.contains(lowered) && info.w <= largestAsIsSide &&
            info.h <= largestAsIsSide && info.w * info.h <= largestAsIsArea;
 }
 

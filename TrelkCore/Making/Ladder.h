@@ -32,6 +32,9 @@ struct MasterInfo {
     bool audio = false;
     Color color;
     bool alpha = false;
+    // Not told to peers: what "usable as is" needs to know of the pictures, as FFmpeg names them.
+    std::string profile;     // "High", "Constrained Baseline"; empty when unknown
+    std::string pixelFormat; // "yuv420p"; empty when unknown
     // Not on the wire: what the making does to the pictures, and where they start in the file
     // (seconds after its earliest stream), for sound taken out of the file on its own.
     PictureFix picture;

@@ -32,6 +32,9 @@ void copyRows(const Plane& plane, size_t offset, size_t sourceRowLength, size_t 
     }
 }
 
+// An odd width's last column has a Cb,Cr pair of its own.
+int chromaBytes(const Media::Picture& picture) { return (picture.width() + 1) / 2 * 2; }
+
 } // namespace
 
 namespace Pixels {
@@ -49,7 +52,7 @@ void crop(const Media::Picture& source, int x, Media::Picture& destination) {
              luma, size_t(source.width()), size_t(destination.width()), 16);
     copyRows({source.chroma(), source.chromaBytesPerRow(), (source.height() + 1) / 2, destination.chroma(),
               destination.chromaBytesPerRow(), (destination.height() + 1) / 2},
-             chroma, size_t(source.width() / 2 * 2), size_t(destination.width() / 2 * 2), 128);
+             chroma, size_t(chromaBytes(source)), size_t(chromaBytes(destination)), 128);
 }
 
 } // namespace Pixels

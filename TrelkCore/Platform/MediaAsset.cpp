@@ -1,11 +1,13 @@
 #include "TrelkCore/Platform/MediaAsset.h"
 
 #include "TrelkCore/Platform/AVHolders.h"
+#include "TrelkCore/Platform/StreamSeconds.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <cmath>
 #include <cstring>
 
 namespace Media {
@@ -21,12 +23,18 @@ Time timeOf(int64_t value, AVRational base) {
     return {av_rescale_q(value, base, AVRational{1, base.den}), base.den};
 }
 
+// The stream's own length where the container states one: the container's may count a longer
+// stream or the time before a late start.
+int64_t lengthOf(const AVFormatContext& input, const AVStream& stream) {
+    if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) return stream.duration;
+    const std::optional<double> seconds = streamSeconds(stream).or_else([&] { return containerSeconds(input); });
+    if (!seconds || stream.time_base.num <= 0 || stream.time_base.den <= 0) return 0;
+    return std::llround(*seconds / av_q2d(stream.time_base));
+}
+
 TimeRange rangeOf(const AVFormatContext& input, const AVStream& stream) {
     const int64_t start = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
-    int64_t length = stream.duration;
-    if (length == AV_NOPTS_VALUE)
-        length = input.duration == AV_NOPTS_VALUE ? 0 : av_rescale_q(input.duration, AV_TIME_BASE_Q, stream.time_base);
-    return {timeOf(start, stream.time_base), timeOf(length, stream.time_base)};
+    return {timeOf(start, stream.time_base), timeOf(lengthOf(input, stream), stream.time_base)};
 }
 
 bool isRate(AVRational rate) { return rate.num > 0 && rate.den > 0; }
@@ -116,9 +124,16 @@ int depthOf(int pixelFormat) {
     return format && (format->flags & AV_PIX_FMT_FLAG_ALPHA) ? 32 : 24;
 }
 
+std::string textOf(const char* name) { return name ? name : ""; }
+
 FormatDescription describe(const AVFormatContext& input, const AVCodecParameters& codec) {
-    return {subTypeOf(input, codec), primariesName(codec.color_primaries), transferName(codec.color_trc),
-            matrixName(codec.color_space), depthOf(codec.format)};
+    return {subTypeOf(input, codec),
+            primariesName(codec.color_primaries),
+            transferName(codec.color_trc),
+            matrixName(codec.color_space),
+            depthOf(codec.format),
+            textOf(avcodec_profile_name(codec.codec_id, codec.profile)),
+            textOf(av_get_pix_fmt_name(AVPixelFormat(codec.format)))};
 }
 
 std::optional<std::array<int32_t, 9>> displayMatrixOf(const AVStream& stream) {
@@ -155,6 +170,7 @@ VideoTrack videoTrackOf(const AVFormatContext& input, const AVStream& stream) {
     // Both rates agree only when every frame lasts the same.
     if (isRate(stream.avg_frame_rate) && av_cmp_q(stream.avg_frame_rate, stream.r_frame_rate) == 0)
         track.minFrameDuration = Time{stream.avg_frame_rate.den, stream.avg_frame_rate.num};
+    if (isRate(stream.r_frame_rate)) track.baseFrameDuration = Time{stream.r_frame_rate.den, stream.r_frame_rate.num};
     return track;
 }
 

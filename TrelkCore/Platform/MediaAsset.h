@@ -24,6 +24,8 @@ struct FormatDescription {
     std::optional<std::string> transferFunction;
     std::optional<std::string> yCbCrMatrix;
     int depth = 24; // 32 when the pictures carry alpha
+    std::string profile;     // FFmpeg's name of the codec's profile ("High"); empty when unknown
+    std::string pixelFormat; // FFmpeg's name of the pictures' format ("yuv420p"); empty when unknown
 };
 
 struct VideoTrack {
@@ -32,7 +34,8 @@ struct VideoTrack {
     int naturalHeight = 0;
     double nominalFrameRate = 0; // 0 when unknown
     std::optional<Time> minFrameDuration; // only when the stream states a constant rate
-    TimeRange timeRange;
+    std::optional<Time> baseFrameDuration; // of the rate all its timestamps fit, when known
+    TimeRange timeRange; // of the pictures alone
     std::vector<FormatDescription> formatDescriptions;
     std::optional<std::array<int32_t, 9>> displayMatrix; // how the pictures are turned to be shown
     std::string fieldOrder; // FFmpeg's name: "progressive", "tt", "bb", "tb", "bt"; "" when unknown

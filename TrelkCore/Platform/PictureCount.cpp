@@ -1,18 +1,10 @@
 #include "TrelkCore/Platform/PictureCount.h"
 
 #include "TrelkCore/Platform/AVHolders.h"
-
-extern "C" {
-#include <libavutil/parseutils.h>
-}
-
-#include <cmath>
+#include "TrelkCore/Platform/StreamSeconds.h"
 
 namespace Media {
 namespace {
-
-// Longer than any master: a stated length beyond it is not believed.
-constexpr double longestSeconds = 1e9;
 
 // The first video stream that is not a cover picture; null when there is none.
 AVStream* firstVideo(const AVFormatContext& input) {
@@ -46,24 +38,6 @@ int64_t wholePackets(AVFormatContext& input, const AVStream& video) {
     }
 }
 
-std::optional<double> believable(double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0 || seconds > longestSeconds) return std::nullopt;
-    return seconds;
-}
-
-double secondsOf(int64_t value, AVRational base) {
-    return value == AV_NOPTS_VALUE || base.den <= 0 ? std::nan("") : double(value) * av_q2d(base);
-}
-
-// Matroska keeps a stream's length only as a tag: the time its last picture ends.
-std::optional<double> taggedSeconds(const AVStream& video) {
-    const AVDictionaryEntry* tag = av_dict_get(video.metadata, "DURATION", nullptr, 0);
-    int64_t micros = 0;
-    if (!tag || av_parse_time(&micros, tag->value, 1) < 0) return std::nullopt;
-    const double start = video.start_time == AV_NOPTS_VALUE ? 0 : secondsOf(video.start_time, video.time_base);
-    return believable(double(micros) / AV_TIME_BASE - start);
-}
-
 } // namespace
 
 PictureCount PictureCount::of(const std::filesystem::path& file) {
@@ -77,10 +51,9 @@ std::optional<double> statedPictureSeconds(const std::filesystem::path& file) {
         AV::Input input = AV::openInput(file);
         if (avformat_find_stream_info(input.get(), nullptr) < 0) return std::nullopt;
         const AVStream& video = requireVideo(*input);
-        if (std::optional<double> own = believable(secondsOf(video.duration, video.time_base))) return own;
-        if (std::optional<double> tagged = taggedSeconds(video)) return tagged;
+        if (std::optional<double> stated = streamSeconds(video)) return stated;
         if (input->nb_streams > 1) return std::nullopt;
-        return believable(secondsOf(input->duration, AV_TIME_BASE_Q));
+        return containerSeconds(*input);
     } catch (const std::runtime_error&) {
         return std::nullopt;
     }

@@ -93,6 +93,45 @@ TEST(Make, RefusesToReplaceAFileBeforeAnyWorkUnlessForced) {
     EXPECT_NE(readFile(folder / "out" / "wide.vorlane.json"), "mine");
 }
 
+TEST(Make, MakesStillsAsTheServiceDoes) {
+    TempFolder folder;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> stills = {
+        {"photo.png", {}},   {"photo.jpg", {}},   {"photo.webp", {}}, {"deep.png", {"-pix_fmt", "rgb48be"}},
+        {"loop.gif", {"-frames:v", "3"}}, {"scan.tiff", {}},
+    };
+    std::vector<std::string> arguments{"make"};
+    for (const auto& [name, more] : stills) {
+        std::vector<std::string> making{"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x36", "-frames:v", "1"};
+        making.insert(making.end(), more.begin(), more.end());
+        making.push_back((folder / name).string());
+        runProgram(FFDecode::path().value(), making);
+        arguments.push_back((folder / name).string());
+    }
+    arguments.insert(arguments.end(), {"--into", (folder / "out").string()});
+    Child child(TRELK_PROGRAM, arguments);
+    child.closeInput();
+    child.readAll();
+    EXPECT_EQ(child.wait(), 0);
+    EXPECT_EQ(namesIn(folder / "out"), (std::vector<std::string>{"deep.png", "loop.gif", "photo.jpg", "photo.png",
+                                                                 "photo.webp", "scan.png"}));
+    for (const std::string name : {"photo.png", "photo.jpg", "photo.webp", "deep.png", "loop.gif"})
+        EXPECT_EQ(readFile(folder / "out" / name), readFile(folder / name)) << name << " is kept as it is";
+    EXPECT_TRUE(readFile(folder / "out" / "scan.png").starts_with("\x89PNG")) << "a PNG of the TIFF";
+}
+
+TEST(Make, RefusesTwoMastersThatWouldMakeOneFile) {
+    TempFolder folder;
+    for (const std::string name : {"scan.png", "scan.tiff"})
+        runProgram(FFDecode::path().value(), {"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x36", "-frames:v", "1",
+                                              (folder / name).string()});
+    Child child(TRELK_PROGRAM, {"make", (folder / "scan.png").string(), (folder / "scan.tiff").string(), "--into",
+                                (folder / "out").string(), "--force"});
+    child.closeInput();
+    EXPECT_EQ(child.readAll(), "");
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_FALSE(fs::exists(folder / "out"));
+}
+
 TEST(Make, WithoutMastersIsAUsageError) {
     Child child(TRELK_PROGRAM, {"make", "--into", "somewhere"});
     child.closeInput();

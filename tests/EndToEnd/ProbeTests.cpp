@@ -35,13 +35,33 @@ TEST(Probe, PrintsTheFactsOfAMasterUnderTheFieldNames) {
     EXPECT_GT(facts.at("duration"), 0.3);
 }
 
-TEST(Probe, FailureIsItsMessageAndExitStatusOne) {
+TEST(Probe, FailureNamesTheMasterAndWhatFailedWithExitStatusOne) {
     TempFolder folder;
     writeFile(folder / "notes.mov", "not a movie at all");
     Child child(TRELK_PROGRAM, {"probe", (folder / "notes.mov").string()});
     child.closeInput();
     EXPECT_EQ(child.readAll(), "") << "the message goes to standard error";
     EXPECT_EQ(child.wait(), 1);
+    // Standard error, as a terminal shows it.
+    Child told("/bin/sh", {"-c", "\"$0\" probe \"$1\" 2>&1", TRELK_PROGRAM, (folder / "missing.mov").string()});
+    told.closeInput();
+    EXPECT_EQ(told.readAll(), (folder / "missing.mov").string() + ": couldn't read the master: No such file or directory\n");
+    EXPECT_EQ(told.wait(), 1);
+}
+
+TEST(Probe, SaysWhatAStillIsAndWhatTheServiceMakesOfIt) {
+    TempFolder folder;
+    for (const std::string name : {"photo.jpg", "scan.tiff"})
+        runProgram(FFDecode::path().value(), {"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x36", "-frames:v", "1",
+                                              (folder / name).string()});
+    for (const auto& [name, facts] :
+         {std::pair{"photo.jpg", json{{"kind", "still"}, {"w", 64}, {"h", 36}, {"file", "photo.jpg"}, {"asItIs", true}}},
+          std::pair{"scan.tiff", json{{"kind", "still"}, {"w", 64}, {"h", 36}, {"file", "scan.png"}, {"asItIs", false}}}}) {
+        Child child(TRELK_PROGRAM, {"probe", (folder / name).string()});
+        child.closeInput();
+        EXPECT_EQ(json::parse(child.readAll()), facts) << name;
+        EXPECT_EQ(child.wait(), 0);
+    }
 }
 
 TEST(Probe, ANamedPipeIsRefusedWithoutWaitingForAWriter) {

@@ -3,6 +3,7 @@
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/Making/FFDecode.h"
+#include "TrelkCore/Making/Ladder.h"
 #include "TrelkCore/Making/LadderRun.h"
 #include "TrelkCore/Making/Output.h"
 
@@ -138,6 +139,47 @@ TEST(AVEngineProbe, DescribesWideGamutOrPartlyTaggedMastersAsRec709) {
     EXPECT_EQ(AVEngine().probe(wide).color, MasterInfo::Color::bt709());
 }
 
+// On the road of each container: a late start, sound longer than the pictures, dropped frames.
+TEST(AVEngineProbe, TellsThePicturesOwnLengthAndTheSteadyRateOfAVaryingOne) {
+    TempFolder temp;
+    const std::vector<std::string> longerSound{"-f", "lavfi", "-i", "sine=d=0.8", "-c:a", "aac"};
+    const std::vector<std::string> dropped{"-vf", "select=mod(n\\,4)", "-fps_mode", "passthrough"};
+    for (const std::string extension : {"mp4", "mkv"}) {
+        SCOPED_TRACE(extension);
+        const std::string rate = extension == "mp4" ? "25/1" : "25";
+        const fs::path late =
+            makeMaster(temp / ("late." + extension), "testsrc2=s=64x36", joined(h264, {"-output_ts_offset", "10"}), "2");
+        const MasterInfo lateInfo = AVEngine().probe(late);
+        EXPECT_NEAR(lateInfo.duration, 2, 0.01);
+        EXPECT_EQ(lateInfo.frames, 50);
+        const fs::path sound = makeMaster(temp / ("sound." + extension), "testsrc2=s=64x36", joined(longerSound, h264));
+        const MasterInfo soundInfo = AVEngine().probe(sound);
+        EXPECT_NEAR(soundInfo.duration, 0.2, 0.03);
+        EXPECT_EQ(soundInfo.frames, 5);
+        EXPECT_TRUE(soundInfo.audio);
+        const fs::path varying = makeMaster(temp / ("varying." + extension), "testsrc2=s=64x36", joined(dropped, h264), "1");
+        const MasterInfo varyingInfo = AVEngine().probe(varying);
+        EXPECT_EQ(varyingInfo.fpsText, rate) << "not the average of 18.75 a second";
+        EXPECT_DOUBLE_EQ(varyingInfo.fps, 25);
+    }
+}
+
+TEST(AVEngineProbe, TellsProfileAndPixelFormatSoThatOnlyWhatBrowsersDecodeIsUsedAsItIs) {
+    TempFolder temp;
+    const fs::path intra = makeMaster(temp / "intra.mp4", "testsrc2=s=64x36",
+                                      {"-c:v", "libx264", "-pix_fmt", "yuv422p10le", "-profile:v", "high422", "-g", "1"});
+    const fs::path phone = makeMaster(temp / "phone.mp4", "testsrc2=s=64x36",
+                                      {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "baseline"});
+    for (const MasterInfo& info : {AVEngine().probe(intra), FFDecode::probe(intra)}) {
+        EXPECT_EQ(info.profile, "High 4:2:2 Intra");
+        EXPECT_EQ(info.pixelFormat, "yuv422p10le");
+    }
+    EXPECT_FALSE(Ladder::usableAsIs(AVEngine().probe(intra), "mp4"));
+    const MasterInfo phoneInfo = AVEngine().probe(phone);
+    EXPECT_EQ(phoneInfo.profile, "Constrained Baseline");
+    EXPECT_TRUE(Ladder::usableAsIs(phoneInfo, "mp4"));
+}
+
 TEST(AVEngineProbe, SendsMatroskaStraightToFFmpegAndReportsTheFirstErrorWhenBothFail) {
     TempFolder temp;
     const fs::path master = makeMaster(temp / "clip.mkv", "testsrc2=s=64x36", h264);
@@ -242,6 +284,21 @@ TEST(AVEngineMake, MakesAScaledWideFileAndStripsBlackBeyondTheMastersEdge) {
     EXPECT_NEAR(uint8_t(luma[size_t(h / 2) * size_t(w) + size_t(edge - 16)]), 235, 4);
     EXPECT_NEAR(uint8_t(luma[size_t(h / 2) * size_t(w) + size_t(edge + 16)]), 16, 4);
     EXPECT_NEAR(uint8_t(luma[size_t(h / 2) * size_t(w) + size_t(w - 1)]), 16, 4);
+}
+
+TEST(AVEngineMake, PutsTheLastColumnOfAnOddWideMasterInItsLastStrip) {
+    TempFolder temp;
+    // Black but for a white last column, which the lossless master keeps exactly.
+    const fs::path master = makeMaster(temp / "odd.mov", "color=c=black:s=3842x16",
+                                       {"-vf", "format=yuv444p,pad=3843:16:0:0:color=white", "-c:v", "libx264",
+                                        "-pix_fmt", "yuv444p", "-qp", "0"});
+    const LadderPlan plan = planOf(3843, 16);
+    make(master, plan, temp.path());
+    const LadderPlan::Strip& last = plan.strips.back();
+    const auto w = size_t(plan.stripSize.w), row = size_t(plan.stripSize.h / 2) * w;
+    const std::string luma = firstLuma(temp / last.file, int(w), int(plan.stripSize.h));
+    EXPECT_GT(uint8_t(luma[row + size_t(3842 - last.x)]), 160) << "the master's last column";
+    EXPECT_NEAR(uint8_t(luma[row + size_t(3842 - last.x - 8)]), 16, 8);
 }
 
 TEST(AVEngineMake, PadsAnOddMasterWithVideoRangeBlackAndReportsProgressOnTheFirstPicture) {

@@ -91,15 +91,17 @@ TEST(AlphaEncodeArguments, AMaster3840WideIsOnePaddedFileWithOrWithoutSound) {
 
 TEST(AlphaEncodeArguments, AMaster3841WideIsAScaledMainFileAndSilentStrips) {
     const LadderPlan plan = alphaPlan(3841, 1080);
-    const std::string graph = "[0:v:0]fps=25/1,split=4[w][s0][s1][s2];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
-                              "[s0]crop=1536:ih:0:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so0];"
-                              "[s1]crop=1536:ih:1152:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so1];"
-                              "[s2]crop=1536:ih:2304:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so2]";
+    // The last strip holds the master's last column, cut at full chroma resolution to keep it.
+    const std::string graph =
+        "[0:v:0]fps=25/1,split=4[w][s0][s1][s2];[w]scale=3840:1080:flags=lanczos,format=yuva420p[wo];"
+        "[s0]crop=1536:ih:0:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so0];"
+        "[s1]crop=1536:ih:1152:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so1];"
+        "[s2]format=yuva444p,crop=1535:ih:2306:0,pad=1536:1080:0:0:color=black@0,format=yuva420p[so2]";
     std::vector<std::string> expected = joined(joined(head, {"-filter_complex", graph, "-map", "[wo]"}), vp9("24"));
     expected = joined(joined(expected, opus), {"-f", "webm", "/Movies/.make/clip.wide-3841x1080.webm"});
     for (const auto& [map, file] :
          {std::pair{"[so0]", "clip.strip-x00000-w1536.webm"}, std::pair{"[so1]", "clip.strip-x01152-w1536.webm"},
-          std::pair{"[so2]", "clip.strip-x02304-w1536.webm"}})
+          std::pair{"[so2]", "clip.strip-x02306-w1536.webm"}})
         expected = joined(joined(joined(expected, {"-map", map}), vp9("22")),
                           {"-an", "-f", "webm", "/Movies/.make/" + std::string(file)});
     EXPECT_EQ(argumentsOf(plan, infoOf(3841, 1080, 25, Sound::with)), expected);

@@ -123,6 +123,28 @@ TEST(FFDecodeInfo, TakesTheStreamDurationThenTheFormatsThenZero) {
     EXPECT_EQ(FFDecode::info(probeOutput({{"duration", nullptr}}, "0.2")).duration, 0);
 }
 
+TEST(FFDecodeInfo, TakesMatroskasTagOfTheLastFramesEndLessTheStartBeforeTheFormatsLength) {
+    struct Case {
+        json tag, start;
+        double duration;
+    };
+    const Case cases[] = {
+        {"00:00:12.000000000", "10.000000", 2}, {"00:00:02.023000000", "0.023000", 2},
+        {"01:02:03.5", nullptr, 3723.5},        {"00:00:01.0", "5.0", 0}, // ends before it starts
+        {"00:00:xx", "0", 30},                  {"12.5", nullptr, 30}, // not a clock: the format's
+        {"-1:00:00", nullptr, 30},              {12, nullptr, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag.dump() + " " + c.start.dump());
+        const json patch{{"duration", nullptr}, {"start_time", c.start}, {"tags", {{"DURATION", c.tag}}}};
+        EXPECT_DOUBLE_EQ(FFDecode::info(probeOutput(patch, json{{"duration", "30.0"}})).duration, c.duration);
+    }
+    const json varying{{"avg_frame_rate", "450/23"}, {"r_frame_rate", "25/1"}, {"nb_frames", nullptr}};
+    const MasterInfo info = FFDecode::info(probeOutput(varying));
+    EXPECT_EQ(info.fpsText, "25") << "the steady rate of a stream that dropped frames";
+    EXPECT_EQ(info.frames, 250);
+}
+
 TEST(FFDecodeInfo, CountsFramesFromTheStreamOrFromRateAndDuration) {
     struct Case {
         json nbFrames;

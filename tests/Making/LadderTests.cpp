@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,12 +36,13 @@ std::vector<int64_t> xs(const LadderPlan& plan) {
     return result;
 }
 
-// Strips sorted and even, from 0 to the right edge (up to rounding), overlapping as promised.
+// Strips sorted and even, from 0 to the right edge (an odd master's one column beyond it),
+// overlapping as promised.
 testing::AssertionResult coversTheMaster(const LadderPlan& plan) {
     const int64_t w = plan.master.w, sw = plan.stripSize.w;
     if (plan.strips.empty() || plan.strips.front().x != 0) return testing::AssertionFailure() << "no strip at 0";
     const Strip& last = plan.strips.back();
-    if (last.x + sw < w - 1 || last.x + sw > w)
+    if (last.x + sw < w || last.x + sw > w + w % 2)
         return testing::AssertionFailure() << "last strip ends at " << last.x + sw;
     for (size_t i = 0; i < plan.strips.size(); ++i) {
         const Strip& strip = plan.strips[i];
@@ -130,8 +132,9 @@ TEST(LadderPlan, AlphaPlansMakeWebM) {
 TEST(LadderPlan, StripWiderThanTheMasterIsOneStripOfTheMaster) {
     const std::vector<Strip> one = {{"clip.strip-x00000-w5000.mp4", 0, 5000}};
     EXPECT_EQ(LadderPlan::plan("clip", 5000, 1000, 8000, 128, LadderPlan::Alpha::no).strips, one);
-    // Odd: two strips would both round to x = 0 and be the same file.
-    EXPECT_EQ(LadderPlan::plan("clip", 5001, 1000, 8000, 128, LadderPlan::Alpha::no).strips, one);
+    // Odd: the strip reaches one column past the master, so that its last column is in it.
+    const std::vector<Strip> wider = {{"clip.strip-x00000-w5002.mp4", 0, 5002}};
+    EXPECT_EQ(LadderPlan::plan("clip", 5001, 1000, 8000, 128, LadderPlan::Alpha::no).strips, wider);
 }
 
 TEST(LadderPlan, StepsAtLeast2AndPromisesNoMoreOverlapThanThat) {
@@ -158,7 +161,7 @@ TEST(LadderPlan, StripsCoverEveryWidth) {
                 LadderPlan::plan("clip", w, 100, cut.stripWidth, cut.overlap, LadderPlan::Alpha::no);
             ASSERT_TRUE(coversTheMaster(plan)) << w << " cut " << cut.stripWidth << "/" << cut.overlap;
         }
-    for (const int64_t w : {(1 << 20) - 1, 1 << 20, 123457, 7681})
+    for (const int64_t w : {(1 << 20) - 1, 1 << 20, 123457, 7681, 5761})
         ASSERT_TRUE(coversTheMaster(planOf(w, 1080))) << w;
 }
 
@@ -224,7 +227,34 @@ TEST(LadderUsableAsIs, TakesSmallH264AndAlphaVP9AsTheyAre) {
         info.w = c.w;
         info.h = c.h;
         info.alpha = c.alpha;
+        info.profile = "High";
+        info.pixelFormat = "yuv420p";
         EXPECT_EQ(Ladder::usableAsIs(info, c.extension), c.usable) << c.codec << " " << c.w << " × " << c.h;
+    }
+}
+
+TEST(LadderUsableAsIs, TakesOnlyTheH264BrowsersDecode) {
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"High", "yuv420p", true},
+        {"Main", "yuvj420p", true},
+        {"Constrained Baseline", "yuv420p", true},
+        {"Baseline", "yuv420p", true},
+        {"High 4:2:2 Intra", "yuv422p10le", false},
+        {"High 10", "yuv420p10le", false},
+        {"High 4:4:4 Predictive", "yuv444p", false},
+        {"High", "yuv422p", false},
+        {"Extended", "yuv420p", false},
+        {"", "yuv420p", false}, // a probe that could not tell
+        {"High", "", false},
+    };
+    for (const auto& [profile, pixelFormat, usable] : cases) {
+        MasterInfo info;
+        info.codec = "avc1";
+        info.w = 1920;
+        info.h = 1080;
+        info.profile = profile;
+        info.pixelFormat = pixelFormat;
+        EXPECT_EQ(Ladder::usableAsIs(info, "mp4"), usable) << profile << " " << pixelFormat;
     }
 }
 

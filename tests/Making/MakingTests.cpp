@@ -65,6 +65,8 @@ MasterInfo h264(int64_t w, int64_t h) {
     info.duration = 2;
     info.codec = "avc1";
     info.color = MasterInfo::Color::bt709();
+    info.profile = "High";
+    info.pixelFormat = "yuv420p";
     return info;
 }
 

@@ -63,6 +63,15 @@ TEST(PixelsCrop, WhatLiesBeyondTheSourceIsVideoRangeBlack) {
     EXPECT_EQ(chromaAt(strip, 0, 2, 1), 128);
 }
 
+TEST(PixelsCrop, AnOddSourceKeepsTheColourOfItsLastColumn) {
+    const Picture source = pattern(9, 4);
+    Picture strip(6, 4);
+    Pixels::crop(source, 4, strip);
+    EXPECT_EQ(lumaAt(strip, 4, 0), lumaAt(source, 8, 0));
+    EXPECT_EQ(chromaAt(strip, 2, 0, 0), 100 + 4) << "the pair of column 8";
+    EXPECT_EQ(lumaAt(strip, 5, 0), 16);
+}
+
 TEST(PixelsCrop, AColumnPastTheSourceGivesAllBlack) {
     const Picture source = pattern(8, 4);
     Picture strip(4, 4);
