@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,8 @@ struct MasterInfo {
     static bool sdr(std::string_view primaries, std::string_view transfer, std::string_view matrix);
     // An object whose keys are the field names.
     nlohmann::json json() const;
+    // The facts json() wrote; none for anything else.
+    static std::optional<MasterInfo> fromJSON(const nlohmann::json& value);
 
     bool operator==(const MasterInfo&) const = default;
 };

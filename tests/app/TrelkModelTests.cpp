@@ -1,4 +1,4 @@
-#include "app/TrelkModel.h"
+#include "app/Service/TrelkModel.h"
 
 #include "tests/support/EventLoop.h"
 #include "tests/support/HTTPClient.h"
@@ -16,7 +16,7 @@ namespace {
 
 class TrelkModelTest : public testing::Test {
 protected:
-    TrelkModel::Setup setup(std::vector<uint16_t> ports) {
+    ServiceSetup setup(std::vector<uint16_t> ports) {
         return {folder / "service", std::move(ports), folder / "library"};
     }
 
