@@ -43,9 +43,9 @@ WindowModel::WindowModel(TrelkModel& service)
     probe();
 }
 
-// The probe under way ends before the model goes; the ones not begun are dropped.
+// The batch under way stops at its next file, before what it uses goes; what it found is lost.
 WindowModel::~WindowModel() {
-    probes.clear();
+    probesHeld = true;
     probes.waitForDone();
     saveProbed();
 }

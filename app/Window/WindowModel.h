@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -100,9 +101,13 @@ private:
     void setWallPending(std::vector<WallAdd> adds);
 
     // WindowModelProbe.cpp
+    struct Probed {
+        Asset asset;
+        std::optional<MasterInfo> facts; // none: the probe failed
+    };
     void probe();
     void probeNext();
-    void probeEnded(const Asset& asset, const std::optional<MasterInfo>& facts);
+    void probesEnded(const std::vector<Probed>& found, std::vector<Asset> left);
     void saveProbed();
 
     TrelkModel& followed;
@@ -120,8 +125,10 @@ private:
     WallAdds wallAdds;
     ProbeCache probeCache; // the facts found at earlier starts, by file
     std::set<std::string> probing; // the probe keys started, never emptied: each file is probed once
-    std::deque<Asset> toProbe;     // one at a time, and only while nothing is being made
+    std::deque<Asset> toProbe;     // a few at a time, and only while the queue has no work
     bool probeRunning = false;
+    // Set while the queue has work, and as the model goes: the batch under way stops.
+    std::atomic<bool> probesHeld = false;
     QTimer probeSaving; // the facts found are kept a little later, in one write for many
-    QThreadPool probes; // waits for the probe under way before what it uses goes
+    QThreadPool probes; // the batch under way, one at a time
 };

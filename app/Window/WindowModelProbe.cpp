@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <chrono>
 
 namespace {
+
+// Enough for the window to take many facts in one redraw, few enough to show them soon.
+constexpr size_t probeBatch = 64;
 
 // The asset at its modification time: a file that changes gets a new key.
 std::string probeKey(const Asset& asset) {
@@ -44,31 +48,47 @@ void WindowModel::probe() {
     probeNext();
 }
 
-// One probe at a time, and none while the queue has work: the making goes first.
+// A batch at a time off the main thread, and none while the queue has work: the making goes
+// first. A batch that finds the queue at work stops and leaves the rest for later.
 void WindowModel::probeNext() {
-    if (probeRunning || toProbe.empty()) return;
-    if (std::ranges::any_of(followed.jobs(), [](const Job& job) { return job.active(); })) return;
+    probesHeld = std::ranges::any_of(followed.jobs(), [](const Job& job) { return job.active(); });
+    if (probeRunning || toProbe.empty() || probesHeld) return;
     probeRunning = true;
-    probes.start([this, asset = std::move(toProbe.front())] {
+    const auto end = toProbe.begin() + std::ptrdiff_t(std::min(toProbe.size(), probeBatch));
+    std::vector<Asset> batch(std::make_move_iterator(toProbe.begin()), std::make_move_iterator(end));
+    toProbe.erase(toProbe.begin(), end);
+    probes.start([this, batch = std::move(batch)] {
         Priority::background(); // the pool's own thread, and the ffprobe it starts, as the making's
-        std::optional<MasterInfo> facts;
-        try {
-            facts = followed.engine().probe(asset.folder / asset.file);
-        } catch (...) {
+        std::vector<Probed> found;
+        for (const Asset& asset : batch) {
+            if (probesHeld) break;
+            found.push_back({asset, std::nullopt});
+            try {
+                found.back().facts = followed.engine().probe(asset.folder / asset.file);
+            } catch (...) {
+            }
         }
+        std::vector<Asset> left(batch.begin() + std::ptrdiff_t(found.size()), batch.end());
         // The pool ends before the model: the model is there, and the call is dropped with it.
-        QMetaObject::invokeMethod(this, [this, asset, facts] { probeEnded(asset, facts); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, found = std::move(found), left = std::move(left)]() mutable {
+            probesEnded(found, std::move(left));
+        }, Qt::QueuedConnection);
     });
-    toProbe.pop_front();
 }
 
 // A failed probe leaves its key behind: the file is tried again only once it changes.
-void WindowModel::probeEnded(const Asset& asset, const std::optional<MasterInfo>& facts) {
+void WindowModel::probesEnded(const std::vector<Probed>& found, std::vector<Asset> left) {
     probeRunning = false;
-    probeCache.add(asset, facts);
-    if (!probeSaving.isActive()) probeSaving.start();
+    toProbe.insert(toProbe.begin(), std::make_move_iterator(left.begin()), std::make_move_iterator(left.end()));
+    bool facts = false;
+    for (const Probed& probed : found) {
+        probeCache.add(probed.asset, probed.facts);
+        if (!probed.facts) continue;
+        probedFacts[probed.asset.id] = *probed.facts;
+        facts = true;
+    }
+    if (!found.empty() && !probeSaving.isActive()) probeSaving.start();
     if (facts) {
-        probedFacts[asset.id] = *facts;
         ++revision;
         emit changed();
     }

@@ -1,6 +1,7 @@
 #include "app/Service/TrelkModel.h"
 
 #include "tests/support/EventLoop.h"
+#include "tests/support/HeldEngine.h"
 #include "tests/support/HTTPClient.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
@@ -17,7 +18,7 @@ namespace {
 class TrelkModelTest : public testing::Test {
 protected:
     ServiceSetup setup(std::vector<uint16_t> ports) {
-        return {folder / "service", std::move(ports), folder / "library"};
+        return {folder / "service", std::move(ports), folder / "library", std::nullopt, &engine};
     }
 
     void askToPair(uint16_t port) {
@@ -29,6 +30,7 @@ protected:
     EventLoop loop;
     TempFolder folder;
     ScriptedDesktop user;
+    HeldEngine engine;
     std::string code;
 };
 
@@ -57,6 +59,7 @@ TEST_F(TrelkModelTest, TheLibrarySummaryCountsItemsAndBytesAndFollowsTheLibrary)
     model.rescan();
     ASSERT_TRUE(loop.runUntil([&] { return model.mastersBytes() == 1500; }));
     EXPECT_EQ(model.librarySummary(), "Library · 2 items · 20 bytes · masters 1.5 KB");
+    EXPECT_EQ(engine.probesOf("clip.mp4"), 0) << "only a window shows what a probe finds";
 }
 
 TEST_F(TrelkModelTest, PairingAsksTheUserAndCountsEachAllowedBrowser) {
