@@ -24,19 +24,19 @@ const std::filesystem::path& created(const std::filesystem::path& folder) {
 } // namespace
 
 TrelkModel::TrelkModel(DesktopServices& desktop, ServiceSetup setup)
-    : dialogs(desktop),
-      given(std::move(setup)),
-      pairing(given.serviceFolder / "tokens.json"),
-      prompt(pairing, dialogs, [this] {
+    : desktop(desktop),
+      given(setup),
+      pairing(setup.serviceFolder / "tokens.json"),
+      prompt(pairing, desktop, [this] {
           pairedCount = pairing.count();
           emit changed();
       }),
-      library(given.library),
-      usedEngine(given.engine ? *given.engine : ownEngine),
-      queue(created(library), usedEngine, given.serviceFolder / "masters.json"),
+      library(setup.library),
+      engine(setup.engine ? *setup.engine : ownEngine),
+      queue(created(library), engine, setup.serviceFolder / "masters.json"),
       uploads(queue.dropFolder(),
               [this](const std::vector<std::filesystem::path>& files) { return queue.addAll(files, true, Grouping::byName); }),
-      projectStore(given.serviceFolder / "projects.json"),
+      projectStore(setup.serviceFolder / "projects.json"),
       libraryChanges(library),
       router(pairing, TrelkInfo::current().description(), [this] { return snapshot.get(); }),
       server(router) {
@@ -65,7 +65,7 @@ TrelkModel::TrelkModel(DesktopServices& desktop, ServiceSetup setup)
     for (const Job& job : publishedJobs)
         if (job.is<Job::Done>()) done.insert(job.id);
     QPointer<TrelkModel> model(this);
-    server.start(given.ports, [model](std::optional<uint16_t> port) {
+    server.start(setup.ports, [model](std::optional<uint16_t> port) {
         QMetaObject::invokeMethod(model, [model, port] {
             if (!model) return;
             model->listeningPort = port;

@@ -66,8 +66,8 @@ public:
     void forgetPairedBrowsers();
 
     Stores stores() { return {queue, projectStore}; }
-    LadderEngine& engine() { return usedEngine; }
-    DesktopServices& desktop() { return dialogs; }
+    LadderEngine& ladderEngine() { return engine; }
+    DesktopServices& desktopServices() { return desktop; }
     const ServiceSetup& setup() const { return given; }
 
 signals:
@@ -93,7 +93,7 @@ private:
     Pass refresh();
     void publish(const Pass& pass);
 
-    DesktopServices& dialogs;
+    DesktopServices& desktop;
     const ServiceSetup given;
     std::optional<uint16_t> listeningPort;
     int pairedCount = 0;
@@ -108,7 +108,7 @@ private:
     PairingPrompt prompt;
     const std::filesystem::path library;
     AVEngine ownEngine;
-    LadderEngine& usedEngine;
+    LadderEngine& engine;
     Jobs queue;
     Uploads uploads; // called by the server's threads and the refresh pass
     Projects projectStore;

@@ -18,7 +18,7 @@ constexpr int probeSavingMilliseconds = 2000;
 
 WindowModel::WindowModel(TrelkModel& service)
     : followed(service),
-      desktop(service.desktop()),
+      desktop(service.desktopServices()),
       queue(service.stores().queue),
       projectStore(service.stores().projects),
       library(service.folder()),

@@ -64,7 +64,7 @@ void WindowModel::probeNext() {
             if (probesHeld) break;
             found.push_back({asset, std::nullopt});
             try {
-                found.back().facts = followed.engine().probe(asset.folder / asset.file);
+                found.back().facts = followed.ladderEngine().probe(asset.folder / asset.file);
             } catch (...) {
             }
         }
