@@ -1,7 +1,7 @@
 #include "app/UpdateChecker.h"
 
 #include "TrelkCore/Build.h"
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -27,7 +27,7 @@ UpdateChecker::Setup UpdateChecker::standard() {
             std::chrono::seconds(15)};
 }
 
-UpdateChecker::UpdateChecker(Desktop& desktop, Setup setup) : desktop(desktop), setup(std::move(setup)) {
+UpdateChecker::UpdateChecker(DesktopServices& desktop, Setup setup) : desktop(desktop), setup(std::move(setup)) {
     check(true);
 }
 

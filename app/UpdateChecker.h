@@ -13,7 +13,7 @@
 #include <string>
 #include <tuple>
 
-class Desktop;
+class DesktopServices;
 class QNetworkReply;
 
 // Tells the user when the download site announces a newer version than this one. Checks at
@@ -29,7 +29,7 @@ public:
     // The deployed feed, this program's own version, 15 seconds.
     static Setup standard();
 
-    explicit UpdateChecker(Desktop& desktop, Setup setup = standard());
+    explicit UpdateChecker(DesktopServices& desktop, Setup setup = standard());
 
     // The newer version found by the last successful check.
     const std::optional<Version>& available() const { return newest; }
@@ -53,7 +53,7 @@ private:
     void publish(Change&& change);
     auto fields() const { return std::tuple(newest, checking(), download); }
 
-    Desktop& desktop;
+    DesktopServices& desktop;
     const Setup setup;
     std::optional<Version> newest;
     std::optional<std::string> download;

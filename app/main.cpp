@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "app/Terminal/CommandLine.h"
 #include "app/Desktop/TrayApp.h"
 #include "app/QuitSignals.h"
 

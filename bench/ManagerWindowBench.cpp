@@ -2,14 +2,13 @@
 // refresh (the rows of a project and a search, and a view's list model told what changed).
 #include "app/Desktop/LibraryPane.h"
 #include "app/Desktop/ManagerWindow.h"
-#include "app/LibraryListModel.h"
-#include "app/TrelkModel.h"
+#include "app/Window/LibraryListModel.h"
 #include "bench/LibraryFill.h"
-#include "tests/support/OffscreenLoop.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
+#include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,14 +26,14 @@ ScriptedDesktop& desktop() {
 }
 
 // One model over the filled library with its jobs queued, the first of them making.
-TrelkModel& model() {
+WindowModel& model() {
     static OffscreenLoop loop;
     static TempFolder folder;
     static HeldEngine engine;
-    static TrelkModel* made = [] {
+    static WindowModel* made = [] {
         LibraryFill::fill(folder / "library");
         fs::create_directories(folder / "masters");
-        auto* model = new TrelkModel(desktop(), {folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
+        WindowModel* model = &(new WindowModels(desktop(), folder, &engine))->window;
         std::vector<fs::path> masters;
         for (int i = 0; i < jobs; ++i) {
             masters.push_back(folder / "masters" / ("master " + std::to_string(i) + ".mov"));
@@ -42,8 +41,9 @@ TrelkModel& model() {
         }
         model->addFiles(masters, "w", "p", false);
         OffscreenLoop::runUntil([&] {
-            return model->assets().size() == LibraryFill::assets && model->jobs().size() == jobs &&
-                   model->jobs().front().is<Job::Making>();
+            const TrelkModel& service = model->service();
+            return service.assets().size() == LibraryFill::assets && service.jobs().size() == jobs &&
+                   service.jobs().front().is<Job::Making>();
         });
         return model;
     }();
@@ -51,7 +51,7 @@ TrelkModel& model() {
 }
 
 void rows(benchmark::State& state) {
-    TrelkModel& trelk = model();
+    WindowModel& trelk = model();
     const std::string search = state.range(0) ? "CLIP 12" : "";
     size_t shown = 0;
     for (auto _ : state)
@@ -61,7 +61,7 @@ void rows(benchmark::State& state) {
 
 // The same rows with one job's progress changed: one row is told, none rebuilt.
 void refresh(benchmark::State& state) {
-    TrelkModel& trelk = model();
+    WindowModel& trelk = model();
     LibraryRows rows = LibraryRows::of(trelk, "");
     LibraryListModel list;
     list.update(rows, trelk.probed());
@@ -77,7 +77,7 @@ void refresh(benchmark::State& state) {
 
 // Made, shown and drawn once, as it opens from the menu.
 void openWindow(benchmark::State& state) {
-    TrelkModel& trelk = model();
+    WindowModel& trelk = model();
     for (auto _ : state) {
         ManagerWindow window(trelk, desktop());
         window.show();
@@ -89,7 +89,7 @@ void openWindow(benchmark::State& state) {
 // A refresh of the pane when the library is as it was: the cost of each redraw while jobs make,
 // which compares the job rows only and never rebuilds the list.
 void refreshPane(benchmark::State& state) {
-    TrelkModel& trelk = model();
+    WindowModel& trelk = model();
     LibraryPane pane(trelk, desktop());
     pane.refresh();
     int resets = 0;

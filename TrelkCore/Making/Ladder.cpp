@@ -1,6 +1,8 @@
 // Master facts, what is made from a master, and the manifest of a package.
 #include "TrelkCore/Making/Ladder.h"
 
+#include "TrelkCore/JSONField.h"
+
 #include "TrelkCore/Platform/Text.h"
 
 #include <nlohmann/json.hpp>
@@ -131,6 +133,36 @@ nlohmann::json MasterInfo::json() const {
     value["color"] = std::move(tags);
     value["alpha"] = alpha;
     return value;
+}
+
+std::optional<MasterInfo> MasterInfo::fromJSON(const nlohmann::json& value) {
+    using namespace JSONField;
+    const nlohmann::json* tags = member(value, "color");
+    const nlohmann::json* audio = member(value, "audio");
+    const nlohmann::json* alpha = member(value, "alpha");
+    const std::optional<int64_t> w = integer(member(value, "w")), h = integer(member(value, "h")),
+                                 frames = integer(member(value, "frames"));
+    const std::optional<double> fps = number(member(value, "fps")), duration = number(member(value, "duration"));
+    const std::optional<std::string> fpsText = string(member(value, "fpsText")), codec = string(member(value, "codec"));
+    const std::optional<std::string> primaries = tags ? string(member(*tags, "primaries")) : std::nullopt,
+                                     transfer = tags ? string(member(*tags, "transfer")) : std::nullopt,
+                                     matrix = tags ? string(member(*tags, "matrix")) : std::nullopt;
+    if (!w || !h || !frames || !fps || !duration || !fpsText || !codec || !primaries || !transfer || !matrix ||
+        !audio || !audio->is_boolean() || !alpha || !alpha->is_boolean())
+        return std::nullopt;
+    // What is not on the wire stays unknown.
+    MasterInfo info;
+    info.w = *w;
+    info.h = *h;
+    info.fps = *fps;
+    info.fpsText = *fpsText;
+    info.frames = *frames;
+    info.duration = *duration;
+    info.codec = *codec;
+    info.audio = audio->get<bool>();
+    info.color = {*primaries, *transfer, *matrix};
+    info.alpha = alpha->get<bool>();
+    return info;
 }
 
 LadderPlan LadderPlan::plan(std::string base, int64_t w, int64_t h, int64_t stripWidth, int64_t overlap, Alpha alpha) {

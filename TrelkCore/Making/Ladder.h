@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,8 @@ struct MasterInfo {
     static bool sdr(std::string_view primaries, std::string_view transfer, std::string_view matrix);
     // An object whose keys are the field names.
     nlohmann::json json() const;
+    // The facts json() wrote; none for anything else.
+    static std::optional<MasterInfo> fromJSON(const nlohmann::json& value);
 
     bool operator==(const MasterInfo&) const = default;
 };

@@ -1,7 +1,7 @@
 #include "app/Desktop/CleanupSheet.h"
 
 #include "app/Desktop/SheetLook.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include "TrelkCore/Platform/Text.h"
 
@@ -40,7 +40,7 @@ QWidget* itemList(const CleanupGroup& group) {
 
 } // namespace
 
-CleanupSheet::CleanupSheet(TrelkModel& model, QWidget* parent)
+CleanupSheet::CleanupSheet(WindowModel& model, QWidget* parent)
     : QDialog(parent), model(model), edited(model.cleanup().value_or(std::vector<CleanupGroup>{})) {
     QVBoxLayout& column = SheetLook::column(*this, {520, 420});
 

@@ -7,7 +7,7 @@
 
 class QLabel;
 class QPushButton;
-class TrelkModel;
+class WindowModel;
 
 // What the library holds that could go, by reason, with sizes: the user switches reasons on or
 // off and may look inside each. It edits its own copy of the model's clean-up plan; "Move to
@@ -16,7 +16,7 @@ class CleanupSheet : public QDialog {
     Q_OBJECT
 public:
     // Window-modal on parent, when there is one.
-    explicit CleanupSheet(TrelkModel& model, QWidget* parent = nullptr);
+    explicit CleanupSheet(WindowModel& model, QWidget* parent = nullptr);
 
     void done(int result) override;
 
@@ -25,7 +25,7 @@ private:
     QWidget* groupEntry(CleanupGroup& group);
     void showTotal();
 
-    TrelkModel& model;
+    WindowModel& model;
     std::vector<CleanupGroup> edited;
     QLabel* total;
     QPushButton* trash;

@@ -1,7 +1,7 @@
 #include "app/Desktop/DropSheet.h"
 
 #include "app/Desktop/SheetLook.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <QButtonGroup>
 #include <QDropEvent>
@@ -74,7 +74,7 @@ QWidget* fileRow(int position, const std::string& name, bool handle) {
 
 } // namespace
 
-DropSheet::DropSheet(TrelkModel& model, QWidget* parent)
+DropSheet::DropSheet(WindowModel& model, QWidget* parent)
     : QDialog(parent), model(model), edited(model.dropPlan().value_or(DropPlan({}))) {
     QVBoxLayout& column = SheetLook::column(*this, {460, 360});
 

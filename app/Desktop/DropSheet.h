@@ -6,7 +6,7 @@
 class QButtonGroup;
 class QLabel;
 class QListWidget;
-class TrelkModel;
+class WindowModel;
 
 // How several dropped masters become jobs: the user picks the grouping and, for one cue, the
 // order of the pieces. It edits its own copy of the model's drop plan; "Make" hands that copy to
@@ -15,7 +15,7 @@ class DropSheet : public QDialog {
     Q_OBJECT
 public:
     // Window-modal on parent, when there is one.
-    explicit DropSheet(TrelkModel& model, QWidget* parent = nullptr);
+    explicit DropSheet(WindowModel& model, QWidget* parent = nullptr);
 
     const DropPlan& plan() const { return edited; }
 
@@ -29,7 +29,7 @@ private:
     void choose(Grouping grouping);
     void showPlan();
 
-    TrelkModel& model;
+    WindowModel& model;
     DropPlan edited;
     QLabel* summary;
     QButtonGroup* choices;

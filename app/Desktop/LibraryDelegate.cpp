@@ -1,7 +1,7 @@
 #include "app/Desktop/LibraryDelegate.h"
 
 #include "app/Desktop/SheetLook.h"
-#include "app/LibraryListModel.h"
+#include "app/Window/LibraryListModel.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

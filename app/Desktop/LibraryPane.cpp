@@ -1,11 +1,11 @@
 #include "app/Desktop/LibraryPane.h"
 
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 #include "app/Desktop/Confirmation.h"
 #include "app/Desktop/Icons.h"
 #include "app/Desktop/MimeItems.h"
 #include "app/Desktop/SheetLook.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -59,7 +59,7 @@ bool holdsFiles(const QMimeData& data) {
 
 } // namespace
 
-LibraryPane::LibraryPane(TrelkModel& model, Desktop& desktop, QWidget* parent)
+LibraryPane::LibraryPane(WindowModel& model, DesktopServices& desktop, QWidget* parent)
     : QWidget(parent), model(model), desktop(desktop) {
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
@@ -96,7 +96,7 @@ QWidget& LibraryPane::header() {
     titles->addWidget(summary);
     row->addLayout(titles, 1);
     clearFailed = &headerButton(Icons::Symbol::clearFailed, "Clear failed", "Remove every failed or stopped row");
-    connect(clearFailed, &QToolButton::clicked, this, [this] { model.clearFailed(); });
+    connect(clearFailed, &QToolButton::clicked, this, [this] { model.stores().queue.clearFailed(); });
     row->addWidget(clearFailed);
     QToolButton& cleanUp =
         headerButton(Icons::Symbol::cleanUp, "Clean up…", "What the library holds that could go, with sizes");
@@ -181,16 +181,16 @@ void LibraryPane::refresh() {
 
 // The entries are built again only when the projects change, so an open pop-up stays as it is.
 void LibraryPane::refreshProjects() {
-    projectRow->setVisible(!model.projects().empty());
+    projectRow->setVisible(!model.service().projects().empty());
     QStringList names{"All files"};
-    for (const Project& project : model.projects()) names << text(project.name);
+    for (const Project& project : model.service().projects()) names << text(project.name);
     QStringList shown;
     for (int index = 0; index < projects->count(); ++index) shown << projects->itemText(index);
     const QSignalBlocker quiet(projects);
     if (names != shown) {
         projects->clear();
         projects->addItem(names.front());
-        for (const Project& project : model.projects()) projects->addItem(text(project.name), text(project.id));
+        for (const Project& project : model.service().projects()) projects->addItem(text(project.name), text(project.id));
     }
     const auto chosen = model.libraryProject();
     projects->setCurrentIndex(chosen ? std::max(0, projects->findData(text(*chosen))) : 0);
@@ -262,7 +262,7 @@ void LibraryPane::showMenu(const QPoint& at) {
         // Named for whichever file manager the desktop has.
         menu->addAction("Show in File Manager", this,
                         [this, file = asset->folder / asset->file] { desktop.reveal({file}); });
-        if (!model.projects().empty()) addProjects(*menu->addMenu("Projects"), targets);
+        if (!model.service().projects().empty()) addProjects(*menu->addMenu("Projects"), targets);
         menu->addAction("Move to Trash…", this, [this, alone = *asset] { confirmTrash({alone}); });
     } else {
         addJobButtons(*menu, index);
@@ -289,10 +289,10 @@ void LibraryPane::addJobButtons(QMenu& menu, const QPersistentModelIndex& index)
 void LibraryPane::addProjects(QMenu& menu, const std::vector<Asset>& targets) {
     std::vector<std::string> ids;
     for (const Asset& target : targets) ids.push_back(target.id);
-    for (const LibraryRows::ProjectEntry& entry : LibraryRows::projectEntries(model.projects(), targets)) {
+    for (const LibraryRows::ProjectEntry& entry : LibraryRows::projectEntries(model.service().projects(), targets)) {
         QAction* action = menu.addAction(text(entry.title), this, [this, entry, ids] {
-            if (entry.untie) model.untie({ids.begin(), ids.end()}, entry.project);
-            else model.tie(ids, entry.project);
+            if (entry.untie) model.stores().projects.untie({ids.begin(), ids.end()}, entry.project);
+            else model.stores().projects.tie(ids, entry.project);
         });
         action->setEnabled(entry.actionable);
     }

@@ -1,7 +1,7 @@
 #pragma once
 #include "app/Desktop/LibraryDelegate.h"
-#include "app/LibraryListModel.h"
-#include "app/LibraryRows.h"
+#include "app/Window/LibraryListModel.h"
+#include "app/Window/LibraryRows.h"
 
 #include <QWidget>
 
@@ -11,14 +11,14 @@
 #include <utility>
 #include <vector>
 
-class Desktop;
+class DesktopServices;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
 class QToolButton;
-class TrelkModel;
+class WindowModel;
 
 // The library half of the manager window: its header, the project shown, the search, and the
 // list of job rows and asset rows, which takes masters dropped on it. Drawn from the model's
@@ -26,7 +26,7 @@ class TrelkModel;
 class LibraryPane : public QWidget {
     Q_OBJECT
 public:
-    LibraryPane(TrelkModel& model, Desktop& desktop, QWidget* parent = nullptr);
+    LibraryPane(WindowModel& model, DesktopServices& desktop, QWidget* parent = nullptr);
 
     void refresh();
     // The selected shown assets, in shown order.
@@ -58,8 +58,8 @@ private:
     void addJobButtons(QMenu& menu, const QPersistentModelIndex& index);
     void setOver(bool over);
 
-    TrelkModel& model;
-    Desktop& desktop;
+    WindowModel& model;
+    DesktopServices& desktop;
     LibraryRows rows;
     // The library revision and the search the rows were made for.
     std::optional<std::pair<uint64_t, std::string>> shownFor;

@@ -4,7 +4,7 @@
 #include "app/Desktop/DropSheet.h"
 #include "app/Desktop/LibraryPane.h"
 #include "app/Desktop/WallsPane.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds redrawPause{40};
 
 } // namespace
 
-ManagerWindow::ManagerWindow(TrelkModel& model, Desktop& desktop, QMenu* commands)
+ManagerWindow::ManagerWindow(WindowModel& model, DesktopServices& desktop, QMenu* commands)
     : model(model), library(new LibraryPane(model, desktop)), walls(new WallsPane(model)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("vorlane Trelk");
@@ -48,7 +48,7 @@ ManagerWindow::ManagerWindow(TrelkModel& model, Desktop& desktop, QMenu* command
     refreshTimer.setSingleShot(true);
     refreshTimer.setInterval(redrawPause);
     connect(&refreshTimer, &QTimer::timeout, this, &ManagerWindow::refresh);
-    connect(&model, &TrelkModel::changed, this, &ManagerWindow::refreshSoon);
+    connect(&model, &WindowModel::changed, this, &ManagerWindow::refreshSoon);
     refresh();
 }
 
@@ -81,7 +81,7 @@ void ManagerWindow::showSheets() {
     }
 }
 
-void ManagerWindow::open(QPointer<ManagerWindow>& window, TrelkModel& model, Desktop& desktop, QMenu* commands) {
+void ManagerWindow::open(QPointer<ManagerWindow>& window, WindowModel& model, DesktopServices& desktop, QMenu* commands) {
     if (!window) window = new ManagerWindow(model, desktop, commands);
     window->show();
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);

@@ -4,11 +4,11 @@
 #include <QTimer>
 
 class CleanupSheet;
-class Desktop;
+class DesktopServices;
 class DropSheet;
 class LibraryPane;
 class QMenu;
-class TrelkModel;
+class WindowModel;
 class WallsPane;
 
 // The application's one window: the library and the walls side by side, and the sheets the
@@ -17,10 +17,10 @@ class ManagerWindow : public QMainWindow {
     Q_OBJECT
 public:
     // commands: the tray's menu, for a desktop without a tray to show it on; may be none.
-    ManagerWindow(TrelkModel& model, Desktop& desktop, QMenu* commands = nullptr);
+    ManagerWindow(WindowModel& model, DesktopServices& desktop, QMenu* commands = nullptr);
 
     // The window made once and shown, or brought to the front; none after it was closed.
-    static void open(QPointer<ManagerWindow>& window, TrelkModel& model, Desktop& desktop, QMenu* commands = nullptr);
+    static void open(QPointer<ManagerWindow>& window, WindowModel& model, DesktopServices& desktop, QMenu* commands = nullptr);
 
 private:
     void addCommands(QMenu& commands);
@@ -29,7 +29,7 @@ private:
     // A drop plan or a clean-up plan waiting shows as its sheet, one at a time.
     void showSheets();
 
-    TrelkModel& model;
+    WindowModel& model;
     LibraryPane* library;
     WallsPane* walls;
     QPointer<DropSheet> dropSheet;

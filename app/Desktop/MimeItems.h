@@ -1,5 +1,5 @@
 #pragma once
-#include "app/DraggedItem.h"
+#include "app/Window/DraggedItem.h"
 
 class QMimeData;
 

@@ -1,6 +1,6 @@
 #include "app/Desktop/Notifications.h"
 
-#include "app/TrelkModel.h"
+#include "app/Service/TrelkModel.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/JobNotices.h"
+#include "app/Window/JobNotices.h"
 
 #include <QDBusConnection>
 #include <QObject>

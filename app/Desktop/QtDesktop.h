@@ -1,9 +1,9 @@
 #pragma once
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 
 // The desktop services in Qt: a modal message box, a file dialog, the desktop's default
 // applications, and the file manager over D-Bus.
-class QtDesktop : public Desktop {
+class QtDesktop : public DesktopServices {
 public:
     void activate() override;
     std::optional<size_t> alert(const Alert& alert) override;

@@ -7,8 +7,8 @@
 #include "app/Desktop/TrayMenu.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
-#include "app/TrelkModel.h"
 #include "app/UpdateChecker.h"
+#include "app/Window/WindowModel.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -65,10 +65,11 @@ int runAlone(QApplication& application, SingleInstance& instance) {
 
     QApplication::setWindowIcon(QIcon::fromTheme("vorlane-trelk", trayIcon()));
     QtDesktop desktop;
-    TrelkModel model(desktop);
+    TrelkModel service(desktop);
+    WindowModel model(service);
     UpdateChecker updates(desktop);
     Notifications notifications;
-    notifications.follow(model);
+    notifications.follow(service);
     // Without a tray the window is the way in: it opens at launch and carries the menu.
     const bool trayThere = QSystemTrayIcon::isSystemTrayAvailable();
     QPointer<ManagerWindow> window;

@@ -1,7 +1,7 @@
 #include "app/Desktop/TrayMenu.h"
 
-#include "app/Desktop.h"
-#include "app/TrelkModel.h"
+#include "app/Service/DesktopServices.h"
+#include "app/Window/WindowModel.h"
 #include "app/UpdateChecker.h"
 
 #include "TrelkCore/Version.h"
@@ -26,9 +26,9 @@ std::string TrayMenu::jobText(const Job& job) {
         job.state);
 }
 
-TrayMenu::TrayMenu(TrelkModel& model, UpdateChecker& updates, Desktop& desktop, std::function<void()> openManager)
+TrayMenu::TrayMenu(WindowModel& model, UpdateChecker& updates, DesktopServices& desktop, std::function<void()> openManager)
     : model(model), updates(updates), desktop(desktop), openManager(std::move(openManager)) {
-    connect(&model, &TrelkModel::changed, this, &TrayMenu::rebuildSoon);
+    connect(&model, &WindowModel::changed, this, &TrayMenu::rebuildSoon);
     connect(&updates, &UpdateChecker::changed, this, &TrayMenu::rebuildSoon);
     rebuild();
 }
@@ -46,9 +46,9 @@ void TrayMenu::rebuildSoon() {
 void TrayMenu::rebuild() {
     items.clear();
     addText("vorlane Trelk " + TrelkInfo::current().description());
-    addText(model.status());
-    addText(model.librarySummary());
-    const std::vector<Job> open = model.openJobs();
+    addText(model.service().status());
+    addText(model.service().librarySummary());
+    const std::vector<Job> open = model.service().openJobs();
     if (!open.empty()) items.addSeparator();
     for (const Job& job : open) addJob(job);
     items.addSeparator();
@@ -57,9 +57,9 @@ void TrayMenu::rebuild() {
         openManager();
     });
     addCommand("Add masters…", [this] { model.addMasters(); });
-    addCommand("Open Drop here folder", [this] { desktop.open(model.dropFolder()); });
-    addCommand("Open library folder", [this] { desktop.open(model.folder()); });
-    addCommand("Forget paired browsers", [this] { model.forgetPairedBrowsers(); })->setEnabled(model.paired() != 0);
+    addCommand("Open Drop here folder", [this] { desktop.open(model.stores().queue.dropFolder()); });
+    addCommand("Open library folder", [this] { desktop.open(model.service().folder()); });
+    addCommand("Forget paired browsers", [this] { model.service().forgetPairedBrowsers(); })->setEnabled(model.service().paired() != 0);
     items.addSeparator();
     if (const std::optional<Version>& version = updates.available())
         addCommand("Download " + version->description() + "…", [this] {
@@ -87,6 +87,6 @@ void TrayMenu::addJob(const Job& job) {
     const bool running = job.is<Job::Queued>() || job.is<Job::Making>();
     addCommand(jobText(job), [this, id = job.id, running] {
         if (running) model.cancel(id);
-        else model.retry(id);
+        else model.stores().queue.retry(id);
     });
 }

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-class Desktop;
-class TrelkModel;
+class DesktopServices;
+class WindowModel;
 class UpdateChecker;
 struct Job;
 
@@ -15,7 +15,7 @@ struct Job;
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
-    TrayMenu(TrelkModel& model, UpdateChecker& updates, Desktop& desktop, std::function<void()> openManager);
+    TrayMenu(WindowModel& model, UpdateChecker& updates, DesktopServices& desktop, std::function<void()> openManager);
 
     QMenu& menu() { return items; }
     // "Cancel · show.mov · making 42%", "Retry · show.mov · cancelled"; empty for a job done.
@@ -28,9 +28,9 @@ private:
     QAction* addCommand(const std::string& text, std::function<void()> action);
     void addJob(const Job& job);
 
-    TrelkModel& model;
+    WindowModel& model;
     UpdateChecker& updates;
-    Desktop& desktop;
+    DesktopServices& desktop;
     std::function<void()> openManager;
     QMenu items;
     bool rebuildPending = false;

@@ -3,7 +3,7 @@
 #include "app/Desktop/Icons.h"
 #include "app/Desktop/MimeItems.h"
 #include "app/Desktop/SheetLook.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <QDropEvent>
 #include <QHBoxLayout>
@@ -126,7 +126,7 @@ private:
     WallRow& row;
 };
 
-WallRow::WallRow(TrelkModel& model, std::string project, const WallRows::Row& row,
+WallRow::WallRow(WindowModel& model, std::string project, const WallRows::Row& row,
                  const std::vector<Asset>& selected, QWidget* parent)
     : QWidget(parent), model(model), project(std::move(project)), wall(row.id), selected(selected) {
     setAcceptDrops(true);
@@ -193,9 +193,9 @@ QWidget* WallRow::entryLine(const WallRows::Entry& entry) {
         line->addWidget(pressed, 0, Qt::AlignTop);
     };
     const std::string item = entry.id;
-    button("up", "Move up", Symbol::up, entry.canMoveUp, [this, item] { model.moveItem(item, -1, project); });
-    button("down", "Move down", Symbol::down, entry.canMoveDown, [this, item] { model.moveItem(item, 1, project); });
-    button("remove", "Remove from this wall", Symbol::removeItem, true, [this, item] { model.removeItem(item, project); });
+    button("up", "Move up", Symbol::up, entry.canMoveUp, [this, item] { model.stores().projects.move(item, -1, project); });
+    button("down", "Move down", Symbol::down, entry.canMoveDown, [this, item] { model.stores().projects.move(item, 1, project); });
+    button("remove", "Remove from this wall", Symbol::removeItem, true, [this, item] { model.stores().projects.remove(item, project); });
     return entryWidget;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/WallRows.h"
+#include "app/Window/WallRows.h"
 
 #include <QWidget>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 class QVBoxLayout;
-class TrelkModel;
+class WindowModel;
 
 // One wall of a project: its list when the project's list belongs to it, the additions still
 // being made, and its "Add" button. It is a drop target of its own: library rows dragged onto it
@@ -19,7 +19,7 @@ public:
     enum class DragLook { none, outline, oneCue, separate };
 
     // selected (the library's selected assets, for "Add") must outlive the row.
-    WallRow(TrelkModel& model, std::string project, const WallRows::Row& row, const std::vector<Asset>& selected,
+    WallRow(WindowModel& model, std::string project, const WallRows::Row& row, const std::vector<Asset>& selected,
             QWidget* parent = nullptr);
 
     DragLook dragLook() const { return look; }
@@ -41,7 +41,7 @@ private:
     bool oneCueAt(const QPointF& position) const;
     void showDrag(DragLook shown);
 
-    TrelkModel& model;
+    WindowModel& model;
     const std::string project;
     const std::string wall;
     const std::vector<Asset>& selected;

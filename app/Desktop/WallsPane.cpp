@@ -3,7 +3,7 @@
 #include "app/Desktop/Confirmation.h"
 #include "app/Desktop/SheetLook.h"
 #include "app/Desktop/WallRow.h"
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -19,7 +19,7 @@ constexpr std::chrono::seconds seenInterval{15};
 
 } // namespace
 
-WallsPane::WallsPane(TrelkModel& model, QWidget* parent) : QWidget(parent), model(model) {
+WallsPane::WallsPane(WindowModel& model, QWidget* parent) : QWidget(parent), model(model) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -118,8 +118,8 @@ QWidget* WallsPane::sectionWidget(const WallRows::Section& section) {
 
 // Kept files would lose their project: asked first when there are any.
 void WallsPane::forget(const WallRows::Section& section) {
-    if (!section.forgetAsk) return model.forget(section.id);
-    TrelkModel& store = model;
+    if (!section.forgetAsk) return model.stores().projects.forget(section.id);
+    WindowModel& store = model;
     confirm(*window(), section.forgetAsk->title, section.forgetAsk->message, "Forget",
-            [&store, project = section.id] { store.forget(project); });
+            [&store, project = section.id] { store.stores().projects.forget(project); });
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/WallRows.h"
+#include "app/Window/WallRows.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -8,7 +8,7 @@
 
 class QLabel;
 class QScrollArea;
-class TrelkModel;
+class WindowModel;
 
 // The right side of the manager window: each project the browser showed, with its walls. The
 // window calls refresh when the model changes; the pane rebuilds its walls only when what they
@@ -16,7 +16,7 @@ class TrelkModel;
 class WallsPane : public QWidget {
     Q_OBJECT
 public:
-    explicit WallsPane(TrelkModel& model, QWidget* parent = nullptr);
+    explicit WallsPane(WindowModel& model, QWidget* parent = nullptr);
 
     // Redraws from the model's published fields.
     void refresh();
@@ -29,7 +29,7 @@ private:
     void showSections(std::vector<WallRows::Section> sections);
     void forget(const WallRows::Section& section);
 
-    TrelkModel& model;
+    WindowModel& model;
     std::vector<Asset> selected;
     std::vector<WallRows::Section> shown;
     QLabel* empty;

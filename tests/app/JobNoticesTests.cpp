@@ -1,4 +1,4 @@
-#include "app/JobNotices.h"
+#include "app/Window/JobNotices.h"
 
 #include <gtest/gtest.h>
 

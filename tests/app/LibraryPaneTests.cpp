@@ -1,14 +1,13 @@
 #include "app/Desktop/LibraryPane.h"
-#include "app/TimeLeft.h"
-#include "app/TrelkModel.h"
+#include "app/Window/TimeLeft.h"
 
 #include "TrelkCore/Library/Library.h"
 #include "tests/support/Environment.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -42,9 +41,9 @@ protected:
             projects.sync({"p1", "Show", 0, {{"w1", "Wall", 1920, 1080, "25"}}, list, {}});
             projects.tie({Library::id("Show/" + names[1])}, "p1");
         }
-        model = std::make_unique<TrelkModel>(
-            user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
-        ASSERT_TRUE(loop.runUntil([&] { return model->assets().size() == names.size(); }));
+        models = std::make_unique<WindowModels>(user, folder, &engine);
+        model = &models->window;
+        ASSERT_TRUE(loop.runUntil([&] { return model->service().assets().size() == names.size(); }));
         pane = std::make_unique<LibraryPane>(*model, user);
         pane->resize(380, 420);
         pane->show();
@@ -94,7 +93,8 @@ protected:
     ScopedEnvironment data{"XDG_DATA_HOME", (folder / "data").string()};
     ScriptedDesktop user;
     HeldEngine engine;
-    std::unique_ptr<TrelkModel> model;
+    std::unique_ptr<WindowModels> models;
+    WindowModel* model = nullptr;
     std::unique_ptr<LibraryPane> pane;
 };
 
@@ -113,7 +113,7 @@ TEST_F(LibraryPaneTest, AnEmptyLibrarySaysSoAndTakesDroppedFilesButNoText) {
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QString::fromStdString(master("intro.mov").string()))});
     EXPECT_TRUE(drop(*pane, files));
-    ASSERT_TRUE(loop.runUntil([&] { return model->jobs().size() == 1; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().jobs().size() == 1; }));
     pane->refresh();
     EXPECT_TRUE(list().isVisible());
     EXPECT_EQ(list().model()->rowCount(), 1);
@@ -124,7 +124,7 @@ TEST_F(LibraryPaneTest, DeleteStopsTheSetRemovesTheFailedRowAndMovesTheAssetsOnc
     model->addFiles({master("bad.mov")}, "w1", "p1", false);
     model->addFiles({master("show left.mov"), master("show right.mov")}, "w1", "p1", true);
     model->addFiles({master("intro.mov")}, "w1", "p1", false);
-    ASSERT_TRUE(loop.runUntil([&] { return model->anyStopped() && model->jobs()[1].is<Job::Making>(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->anyStopped() && model->service().jobs()[1].is<Job::Making>(); }));
     pane->refresh();
     ASSERT_EQ(list().model()->rowCount(), 6); // three job rows, three assets
     EXPECT_EQ(menuTexts(0), (QStringList{"Try again", "Remove"})) << "the menu key reaches a job row's buttons";
@@ -138,9 +138,9 @@ TEST_F(LibraryPaneTest, DeleteStopsTheSetRemovesTheFailedRowAndMovesTheAssetsOnc
     QMessageBox& box = *pane->findChild<QMessageBox*>();
     EXPECT_EQ(box.text(), "Move 2 items to the Trash?");
     ASSERT_TRUE(loop.runUntil([&] {
-        return model->jobs().size() == 3 && model->jobs()[0].is<Job::Cancelled>() && model->jobs()[1].is<Job::Cancelled>();
+        return model->service().jobs().size() == 3 && model->service().jobs()[0].is<Job::Cancelled>() && model->service().jobs()[1].is<Job::Cancelled>();
     })) << "the failed row went, the set stopped whole";
-    EXPECT_TRUE(model->jobs()[2].active()) << "what was not selected goes on";
+    EXPECT_TRUE(model->service().jobs()[2].active()) << "what was not selected goes on";
 
     for (QAbstractButton* button : box.buttons())
         if (button->text() == "Move to Trash") button->click();
@@ -155,8 +155,8 @@ TEST_F(LibraryPaneTest, TheProjectsMenuTiesAndUntiesTheSelectionWhichSurvivesARe
     pane->refresh();
     selectRows({1, 2});
     writeFile(folder / "library" / "Show" / "d.mp4", "x");
-    model->rescan();
-    ASSERT_TRUE(loop.runUntil([&] { return model->assets().size() == 4; }));
+    model->service().rescan();
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().assets().size() == 4; }));
     pane->refresh();
     EXPECT_EQ(selectedNames(), (std::vector<std::string>{"b.mp4", "c.mp4"})) << "a new row rebuilds the list";
 
@@ -166,12 +166,12 @@ TEST_F(LibraryPaneTest, TheProjectsMenuTiesAndUntiesTheSelectionWhichSurvivesARe
     QAction& tie = projectEntry(2);
     EXPECT_EQ(tie.text(), "Show");
     tie.trigger();
-    ASSERT_TRUE(loop.runUntil([&] { return model->projects()[0].files().size() == 3; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().projects()[0].files().size() == 3; }));
     pane->refresh();
     QAction& untie = projectEntry(1);
     EXPECT_EQ(untie.text(), "✓ Show");
     untie.trigger();
-    ASSERT_TRUE(loop.runUntil([&] { return model->projects()[0].files().size() == 1; })) << "only the one played";
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().projects()[0].files().size() == 1; })) << "only the one played";
 
     const QRect last = list().visualRect(list().model()->index(3, 0));
     const QPoint trash(last.right() - 18, last.center().y());

@@ -1,15 +1,14 @@
-#include "app/LibraryRows.h"
+#include "app/Window/LibraryRows.h"
 
-#include "app/LibraryListModel.h"
+#include "app/Window/LibraryListModel.h"
 
-#include "app/TrelkModel.h"
 
 #include "TrelkCore/Library/Library.h"
 #include "tests/support/EventLoop.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +42,15 @@ protected:
     }
     // The library's three assets, and "p1" ("Show") with its wall "w1" playing the first and
     // keeping the second.
-    std::unique_ptr<TrelkModel> open(const std::vector<std::string>& names) {
+    WindowModel* open(const std::vector<std::string>& names) {
         for (const std::string& name : names) writeFile(folder / "library" / "Show" / name, std::string(1000, 'x'));
         WallList list{"w1", 1000, {{"i1", "played", Library::id("Show/" + names[0])}}};
         Projects(folder / "service" / "projects.json").sync({"p1", "Show", 0, {{"w1", "Wall", 1920, 1080, "25"}}, list, {}});
-        auto model = std::make_unique<TrelkModel>(
-            user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
-        model->tie({Library::id("Show/" + names[1])}, "p1");
+        models = std::make_unique<WindowModels>(user, folder, &engine);
+        WindowModel* model = &models->window;
+        model->stores().projects.tie({Library::id("Show/" + names[1])}, "p1");
         EXPECT_TRUE(EventLoop::runUntil([&] {
-            return model->assets().size() == 3 && model->projects().at(0).files().size() == 2;
+            return model->service().assets().size() == 3 && model->service().projects().at(0).files().size() == 2;
         }));
         return model;
     }
@@ -60,11 +59,12 @@ protected:
     TempFolder folder;
     ScriptedDesktop user;
     HeldEngine engine;
+    std::unique_ptr<WindowModels> models;
 };
 
 TEST_F(LibraryRowsTest, AProjectAndASearchNarrowTheRowsAndTheirCaption) {
-    std::unique_ptr<TrelkModel> model = open({"Alpha.mp4", "Gamma.mp4", "beta.mp4"});
-    EXPECT_EQ(LibraryRows::of(*model, "").summary, model->librarySummary());
+    WindowModel* model = open({"Alpha.mp4", "Gamma.mp4", "beta.mp4"});
+    EXPECT_EQ(LibraryRows::of(*model, "").summary, model->service().librarySummary());
     model->setLibraryProject("p1");
     LibraryRows rows = LibraryRows::of(*model, "");
     EXPECT_EQ(rows.shown.size(), 2u);
@@ -74,20 +74,20 @@ TEST_F(LibraryRowsTest, AProjectAndASearchNarrowTheRowsAndTheirCaption) {
     EXPECT_EQ(rows.shown[0].name, "Gamma.mp4");
     EXPECT_EQ(rows.summary, "1 item · 1 KB");
     EXPECT_EQ(LibraryRows::of(*model, "beta").emptyText, "Nothing matches") << "the search comes after the project";
-    model->untie({rows.shown[0].id}, "p1");
+    model->stores().projects.untie({rows.shown[0].id}, "p1");
     ASSERT_TRUE(EventLoop::runUntil([&] { return LibraryRows::of(*model, "").shown.size() == 1; }));
     EXPECT_EQ(LibraryRows::of(*model, "").shown[0].name, "Alpha.mp4");
 }
 
 TEST_F(LibraryRowsTest, TheDeleteCommandStopsSetsRemovesEndedRowsAndAsksForTheAssets) {
-    std::unique_ptr<TrelkModel> model = open({"a.mp4", "b.mp4", "c.mp4"});
+    WindowModel* model = open({"a.mp4", "b.mp4", "c.mp4"});
     for (const char* name : {"bad.mov", "s left.mov", "s right.mov"}) writeFile(folder / "masters" / name, "x");
     model->addFiles({folder / "masters" / "bad.mov"}, "w1", "p1", false);
     model->addFiles({folder / "masters" / "s left.mov", folder / "masters" / "s right.mov"}, "w1", "p1", true);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model->anyStopped() && model->jobs()[1].is<Job::Making>(); }));
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->anyStopped() && model->service().jobs()[1].is<Job::Making>(); }));
     std::set<std::string> selection;
-    for (const JobGroup& group : JobGroup::of(model->jobs())) selection.insert(LibraryRows::tag(group));
-    for (const Asset& asset : std::vector(model->assets().begin(), model->assets().begin() + 2))
+    for (const JobGroup& group : JobGroup::of(model->service().jobs())) selection.insert(LibraryRows::tag(group));
+    for (const Asset& asset : std::vector(model->service().assets().begin(), model->service().assets().begin() + 2))
         selection.insert(LibraryRows::tag(asset));
 
     const std::vector<Asset> removing = LibraryRows::deleteSelection(*model, selection);
@@ -96,38 +96,40 @@ TEST_F(LibraryRowsTest, TheDeleteCommandStopsSetsRemovesEndedRowsAndAsksForTheAs
     EXPECT_EQ(LibraryRows::trashMessage(*model, removing), "In use · Show · Wall");
     EXPECT_EQ(LibraryRows::trashMessage(*model, {removing[1]}), "The file goes to the Trash.");
     ASSERT_TRUE(EventLoop::runUntil([&] {
-        return model->jobs().size() == 2 && std::ranges::all_of(model->jobs(), &Job::is<Job::Cancelled>);
+        return model->service().jobs().size() == 2 && std::ranges::all_of(model->service().jobs(), &Job::is<Job::Cancelled>);
     })) << "the failed row went, the set stopped whole";
 
     const std::vector<LibraryRows::ProjectEntry> entries{{"p1", "✓ Show · on its walls", false, false}};
-    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), {removing[0]}), entries);
-    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), removing)[0].title, "✓ Show") << "both kept";
-    EXPECT_EQ(LibraryRows::projectEntries(model->projects(), model->assets())[0].title, "Show");
+    EXPECT_EQ(LibraryRows::projectEntries(model->service().projects(), {removing[0]}), entries);
+    EXPECT_EQ(LibraryRows::projectEntries(model->service().projects(), removing)[0].title, "✓ Show") << "both kept";
+    EXPECT_EQ(LibraryRows::projectEntries(model->service().projects(), model->service().assets())[0].title, "Show");
 }
 
 TEST_F(LibraryRowsTest, AJobThatChangesRedrawsItsOwnRowOnly) {
-    std::unique_ptr<TrelkModel> model = open({"a.mp4", "b.mp4", "c.mp4"});
+    WindowModel* model = open({"a.mp4", "b.mp4", "c.mp4"});
     writeFile(folder / "masters" / "one.mov", "x");
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->probed().size() == 3; })) << "probes wait for no making";
     model->addFiles({folder / "masters" / "one.mov"}, "w1", "p1", false);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model->probed().size() == 3 && model->jobs()[0].is<Job::Making>(); }));
+    const std::vector<Job>& jobs = model->service().jobs();
+    ASSERT_TRUE(EventLoop::runUntil([&] { return !jobs.empty() && jobs[0].is<Job::Making>(); }));
     LibraryListModel list;
     list.update(LibraryRows::of(*model, ""), model->probed());
     ASSERT_EQ(list.rowCount(), 4);
     EXPECT_EQ(list.data(list.index(1), LibraryListModel::DetailRole).toString().toStdString(),
-              LibraryRows::detail(model->assets()[0], model->probed().at(model->assets()[0].id)));
+              LibraryRows::detail(model->service().assets()[0], model->probed().at(model->service().assets()[0].id)));
     int resets = 0;
     std::vector<int> changed;
     QObject::connect(&list, &QAbstractItemModel::modelReset, [&] { ++resets; });
     QObject::connect(&list, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from) { changed.push_back(from.row()); });
 
-    model->cancel(model->jobs()[0].id);
-    ASSERT_TRUE(EventLoop::runUntil([&] { return model->jobs()[0].is<Job::Cancelled>(); }));
+    model->cancel(model->service().jobs()[0].id);
+    ASSERT_TRUE(EventLoop::runUntil([&] { return model->service().jobs()[0].is<Job::Cancelled>(); }));
     list.update(LibraryRows::of(*model, ""), model->probed());
     EXPECT_EQ(resets, 0);
     EXPECT_EQ(changed, std::vector<int>{0});
     EXPECT_TRUE(list.data(list.index(0), LibraryListModel::StoppedRole).toBool());
     std::unique_ptr<QMimeData> dragged(list.mimeData({list.index(3), list.index(0), list.index(1)}));
-    EXPECT_EQ(dragged->text().toStdString(), model->assets()[0].id + "\n" + model->assets()[2].id)
+    EXPECT_EQ(dragged->text().toStdString(), model->service().assets()[0].id + "\n" + model->service().assets()[2].id)
         << "assets only, in the order shown";
     EXPECT_FALSE(list.flags(list.index(0)) & Qt::ItemIsDragEnabled);
     list.update(LibraryRows::of(*model, "b.mp4"), model->probed());

@@ -2,13 +2,13 @@
 #include "app/Desktop/DropSheet.h"
 #include "app/Desktop/ManagerWindow.h"
 #include "app/Desktop/MimeItems.h"
-#include "app/TrelkModel.h"
 
 #include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +30,8 @@ class ManagerWindowTest : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(folder / "library");
-        model = std::make_unique<TrelkModel>(
-            user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
+        models = std::make_unique<WindowModels>(user, folder, &engine, std::nullopt, std::vector<uint16_t>{freePort()});
+        model = &models->window;
         ManagerWindow::open(window, *model, user, &commands);
     }
     void TearDown() override { delete window; }
@@ -61,7 +61,8 @@ protected:
     ScriptedDesktop user;
     HeldEngine engine;
     QMenu commands;
-    std::unique_ptr<TrelkModel> model;
+    std::unique_ptr<WindowModels> models;
+    WindowModel* model = nullptr;
     QPointer<ManagerWindow> window;
 };
 
@@ -100,7 +101,7 @@ TEST_F(ManagerWindowTest, PlansShowAsSheetsInTurnAlsoAfterTheWindowWasClosed) {
     window->close();
     ASSERT_TRUE(loop.runUntil([&] { return !window; }));
     EXPECT_TRUE(model->cleanup().has_value());
-    EXPECT_TRUE(model->port().has_value());
+    EXPECT_TRUE(model->service().port().has_value());
     ManagerWindow::open(window, *model, user);
     ASSERT_TRUE(loop.runUntil([&] { return shown<CleanupSheet>(); }));
     press(*shown<CleanupSheet>(), Qt::Key_Escape);

@@ -1,13 +1,12 @@
 #include "app/Desktop/CleanupSheet.h"
 #include "app/Desktop/DropSheet.h"
-#include "app/TrelkModel.h"
 
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Projects/Projects.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +41,8 @@ protected:
     void SetUp() override { fs::create_directories(folder / "library"); }
     // The masters these tests drop are no media: the model's own engine fails them at once.
     void startModel() {
-        model =
-            std::make_unique<TrelkModel>(user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library"});
+        models = std::make_unique<WindowModels>(user, folder, nullptr);
+        model = &models->window;
     }
     // A plan for these masters, as a drop on the library makes it.
     void dropMasters(const std::vector<std::string>& names) {
@@ -92,7 +91,8 @@ protected:
     OffscreenLoop loop;
     TempFolder folder;
     ScriptedDesktop user;
-    std::unique_ptr<TrelkModel> model;
+    std::unique_ptr<WindowModels> models;
+    WindowModel* model = nullptr;
 };
 
 } // namespace
@@ -119,7 +119,7 @@ TEST_F(SheetsTest, OnlyTheOneCueHasHandlesASetNameAndAnOrderAndCancelQueuesNothi
     press(sheet, Qt::Key_Escape);
     EXPECT_EQ(model->dropPlan(), std::nullopt);
     QCoreApplication::processEvents(); // what the queue has to say, if anything
-    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_TRUE(model->service().jobs().empty());
 }
 
 TEST_F(SheetsTest, MakeQueuesTheOneCueInTheOrderShown) {
@@ -135,11 +135,11 @@ TEST_F(SheetsTest, MakeQueuesTheOneCueInTheOrderShown) {
 
     press(sheet, Qt::Key_Return);
     EXPECT_EQ(model->dropPlan(), std::nullopt);
-    ASSERT_TRUE(loop.runUntil([&] { return model->jobs().size() == 3; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().jobs().size() == 3; }));
     std::vector<std::string> queued;
-    for (const Job& job : model->jobs()) {
+    for (const Job& job : model->service().jobs()) {
         queued.push_back(job.master.filename().string());
-        EXPECT_TRUE(job.set && job.set == model->jobs().front().set) << "one set";
+        EXPECT_TRUE(job.set && job.set == model->service().jobs().front().set) << "one set";
     }
     EXPECT_EQ(queued, shown);
 }
@@ -153,7 +153,7 @@ TEST_F(SheetsTest, TheCleanupSheetMovesNothingWithEveryGroupOffAndCancelsItsPlan
         projects.tie({Library::id("clip two.mp4")}, "p1");
     }
     startModel();
-    ASSERT_TRUE(loop.runUntil([&] { return model->assets().size() == 2; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model->service().assets().size() == 2; }));
     model->openCleanup();
     CleanupSheet sheet(*model);
     sheet.show();

@@ -1,4 +1,4 @@
-#include "app/TerminalDesktop.h"
+#include "app/Terminal/TerminalDesktop.h"
 
 #include <gtest/gtest.h>
 

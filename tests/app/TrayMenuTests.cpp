@@ -1,6 +1,5 @@
 #include "app/Desktop/TrayMenu.h"
 
-#include "app/TrelkModel.h"
 #include "app/UpdateChecker.h"
 #include "tests/support/CannedServer.h"
 #include "tests/support/HeldEngine.h"
@@ -8,6 +7,7 @@
 #include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -50,7 +50,8 @@ protected:
     ScriptedDesktop user;
     HeldEngine engine;
     CannedServer server;
-    TrelkModel model{user, {folder / "service", {freePort()}, folder / "library", std::nullopt, &engine}};
+    WindowModels models{user, folder, &engine, std::nullopt, {freePort()}};
+    WindowModel& model = models.window;
     std::unique_ptr<UpdateChecker> updates;
     int opened = 0;
     std::unique_ptr<TrayMenu> menu;
@@ -64,7 +65,7 @@ TEST_F(TrayMenuTest, TheMenuShowsTheStateJobsAndCommands) {
                                             "(Forget paired browsers)", "—",
                                             "(Checking…)",           "—",
                                             "Quit vorlane Trelk"};
-    std::vector<std::string> idle{title, "(" + model.status() + ")", "(Library · 0 items · 0 bytes)", "—"};
+    std::vector<std::string> idle{title, "(" + model.service().status() + ")", "(Library · 0 items · 0 bytes)", "—"};
     idle.insert(idle.end(), commands.begin(), commands.end());
     EXPECT_EQ(lines(), idle) << "no job section without open jobs";
     EXPECT_EQ(item("Quit vorlane Trelk")->shortcut(), QKeySequence(QKeySequence::Quit));
@@ -73,8 +74,8 @@ TEST_F(TrayMenuTest, TheMenuShowsTheStateJobsAndCommands) {
     for (const char* name : {"show.mov", "next.mov", "gone.mov", "bad.mov"}) writeFile(folder / "masters" / name, "x");
     for (const char* name : {"bad.mov", "show.mov", "next.mov", "gone.mov"})
         model.addFiles({folder / "masters" / name}, "w", "p", false);
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 4; }));
-    model.cancel(model.jobs()[3].id);
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 4; }));
+    model.cancel(model.service().jobs()[3].id);
     const std::vector<std::string> jobs{"Retry · bad.mov · unreadable", "Cancel · show.mov · making 42%",
                                         "Cancel · next.mov · waiting", "Retry · gone.mov · cancelled"};
     const auto jobLines = [&] {
@@ -102,11 +103,11 @@ TEST_F(TrayMenuTest, CommandsReachTheModelAndTheDesktop) {
     EXPECT_EQ(user.opened, std::vector<std::string>{"https://vorlane.app/trelk.deb"});
     user.opened.clear();
 
-    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
-    ASSERT_EQ(askServer(*model.port(), "POST /trelk/pair HTTP/1.1\r\nOrigin: http://localhost:5173\r\n\r\n").status, 200);
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().port().has_value(); }));
+    ASSERT_EQ(askServer(*model.service().port(), "POST /trelk/pair HTTP/1.1\r\nOrigin: http://localhost:5173\r\n\r\n").status, 200);
     ASSERT_TRUE(loop.runUntil([&] { return item("Forget paired browsers")->isEnabled(); }));
     item("Forget paired browsers")->trigger();
-    EXPECT_EQ(model.paired(), 0);
+    EXPECT_EQ(model.service().paired(), 0);
     EXPECT_EQ(lines()[8], "(Forget paired browsers)");
 
     const int activations = user.activations;
@@ -115,7 +116,7 @@ TEST_F(TrayMenuTest, CommandsReachTheModelAndTheDesktop) {
     EXPECT_EQ(opened, 1);
     item("Open Drop here folder")->trigger();
     item("Open library folder")->trigger();
-    EXPECT_EQ(user.opened, (std::vector<std::string>{model.dropFolder(), model.folder()}));
+    EXPECT_EQ(user.opened, (std::vector<std::string>{model.stores().queue.dropFolder(), model.service().folder()}));
     item("Quit vorlane Trelk")->trigger();
     EXPECT_EQ(user.quits, 1);
     item("Add masters…")->trigger();

@@ -26,7 +26,7 @@ protected:
     std::string shown(UpdateChecker& checker) {
         EXPECT_TRUE(EventLoop::runUntil([&] { return !checker.checking(); }));
         std::string messages;
-        for (const Desktop::Alert& alert : std::exchange(user.alerts, {}))
+        for (const DesktopServices::Alert& alert : std::exchange(user.alerts, {}))
             messages += alert.message + (alert.buttons.empty() ? "" : " with buttons");
         return messages;
     }

@@ -1,13 +1,13 @@
-#include "app/WallRows.h"
+#include "app/Window/WallRows.h"
 
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Making/AVEngine.h"
 
 #include "tests/support/EventLoop.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestMedia.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,6 @@ protected:
         store.sync(project);
         store.tie(ties, project.id);
     }
-    TrelkModel::Setup setup() { return {folder / "service", {freePort()}, folder / "library", std::nullopt, &engine}; }
 
     EventLoop loop;
     TempFolder folder;
@@ -53,7 +52,8 @@ TEST_F(WallRowsTest, ProjectsSayWhenTheyWereSeenAndAskBeforeForgettingTheirTies)
     const std::vector<WallInfo> walls{{"w1", "Wall", 1920, 1080, "25"}};
     post({"recent", "Recent", 0, walls, {}, {}}, now - 10s);
     post({"old", "Old", 0, walls, {}, {}}, now - 1h, {"a", "b", "c"});
-    TrelkModel model(user, setup());
+    WindowModels models(user, folder, &engine);
+    WindowModel& model = models.window;
     const std::vector<WallRows::Section> sections = WallRows::sections(model, 0, now);
     ASSERT_EQ(sections.size(), 2u);
     EXPECT_EQ(sections[0].seen, "· open");
@@ -69,7 +69,8 @@ TEST_F(WallRowsTest, AWallShowsItsListHowItsItemsFitAndWhatIsStillBeingMade) {
         {"i1", "renamed", Library::id("clip.mp4")}, {"i2", "old.mp4", "gone"}, {"i3", "phone.mov", std::nullopt}};
     const std::vector<WallInfo> walls{{"w1", "Main", 1920, 1080, "30"}, {"w2", "Side", 1280, 720, "25"}};
     post({"p1", "Show", 0, walls, WallList{"w1", 1, items}, {}}, now);
-    TrelkModel model(user, setup());
+    WindowModels models(user, folder, &engine);
+    WindowModel& model = models.window;
     ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 1; }));
     model.addFiles({TestMedia::video(folder / "made.mp4", 32, 18)}, "w2", "p1", false);
     ASSERT_TRUE(loop.runUntil([&] { return model.wallPending().size() == 1; }));

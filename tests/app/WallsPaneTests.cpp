@@ -2,11 +2,11 @@
 #include "app/Desktop/WallsPane.h"
 
 #include "TrelkCore/Library/Library.h"
-#include "tests/support/HTTPClient.h"
 #include "tests/support/HeldEngine.h"
 #include "tests/support/OffscreenLoop.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +34,8 @@ protected:
         post({"show", "Show", 0, {{"main", "Main", 1920, 1080, "25"}, {"side", "Side", 1280, 720, "25"}},
               WallList{"main", 1, items}, {}}, Clock::now());
         post({"old", "Old", 0, {{"led", "Lobby", 3840, 1080, "50"}}, {}, {}}, Clock::now() - 1h, {"a", "b", "c"});
-        model = std::make_unique<TrelkModel>(
-            user, TrelkModel::Setup{folder / "service", {freePort()}, folder / "library", std::nullopt, &engine});
+        models = std::make_unique<WindowModels>(user, folder, &engine);
+        model = &models->window;
         ASSERT_TRUE(loop.runUntil([&] { return model->probed().size() == 1; }));
         pane = std::make_unique<WallsPane>(*model);
         pane->resize(460, 560);
@@ -51,7 +51,7 @@ protected:
     QList<WallRow*> rows() { return pane->findChild<QScrollArea*>()->widget()->findChildren<WallRow*>(); }
     std::vector<std::string> listed() {
         std::vector<std::string> ids;
-        for (const ListItem& item : model->projects().front().list->items) ids.push_back(item.id);
+        for (const ListItem& item : model->service().projects().front().list->items) ids.push_back(item.id);
         return ids;
     }
     // Waits for the model to publish the change, then redraws as the window would.
@@ -74,7 +74,8 @@ protected:
     TempFolder folder;
     ScriptedDesktop user;
     HeldEngine engine;
-    std::unique_ptr<TrelkModel> model;
+    std::unique_ptr<WindowModels> models;
+    WindowModel* model = nullptr;
     std::unique_ptr<WallsPane> pane;
 };
 
@@ -98,8 +99,8 @@ TEST_F(WallsPaneTest, FilesPickTheirZoneByHalfAndTwoVideosDroppedOnTheLeftBecome
     EXPECT_EQ(side.dragLook(), Look::oneCue);
     send<QDropEvent>(side, files, {10, middle});
     EXPECT_EQ(side.dragLook(), Look::none);
-    settle([&] { return model->jobs().size() == 2 && model->wallPending().size() == 1; });
-    EXPECT_TRUE(model->jobs()[0].set && model->jobs()[0].set == model->jobs()[1].set) << "one set";
+    settle([&] { return model->service().jobs().size() == 2 && model->wallPending().size() == 1; });
+    EXPECT_TRUE(model->service().jobs()[0].set && model->service().jobs()[0].set == model->service().jobs()[1].set) << "one set";
 
     WallRow& lobby = *rows().at(2); // the pending line on Side stays in sight
     send<QDragEnterEvent>(lobby, files, {lobby.width() - 10, 4});
@@ -119,7 +120,7 @@ TEST_F(WallsPaneTest, LibraryRowsShowTheOutlineAndJoinTheList) {
     EXPECT_EQ(main.dragLook(), Look::outline);
     send<QDropEvent>(main, row, {10, 10});
     settle([&] { return listed().size() == 3; });
-    EXPECT_EQ(model->projects().front().list->items.back().lib, Library::id("clip.mp4"));
+    EXPECT_EQ(model->service().projects().front().list->items.back().lib, Library::id("clip.mp4"));
 }
 
 TEST_F(WallsPaneTest, TheListButtonsMoveAndRemoveItems) {
@@ -141,12 +142,12 @@ TEST_F(WallsPaneTest, ForgetAsksOnlyWhenTheProjectKeepsFiles) {
     QMessageBox* asked = pane->findChild<QMessageBox*>();
     ASSERT_NE(asked, nullptr);
     EXPECT_EQ(asked->text(), "Forget Old?");
-    EXPECT_EQ(model->projects().size(), 2u) << "not before the answer";
+    EXPECT_EQ(model->service().projects().size(), 2u) << "not before the answer";
     for (QAbstractButton* answer : asked->buttons())
         if (answer->text() == "Forget") answer->click();
-    settle([&] { return model->projects().size() == 1; });
+    settle([&] { return model->service().projects().size() == 1; });
 
     button(*pane, "Forget").click(); // "Show" keeps none
-    settle([&] { return model->projects().empty(); });
+    settle([&] { return model->service().projects().empty(); });
     EXPECT_TRUE(pane->findChild<QScrollArea*>()->isHidden());
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 
 #include <algorithm>
 #include <functional>
@@ -9,7 +9,7 @@
 // The user: answers every alert with the same button and every chooser with the same files, and
 // remembers what it was shown; while an alert is open, whileOpen runs, as the event loop of a
 // modal dialog would.
-class ScriptedDesktop : public Desktop {
+class ScriptedDesktop : public DesktopServices {
 public:
     void activate() override { ++activations; }
     std::optional<size_t> alert(const Alert& alert) override {

@@ -1,9 +1,10 @@
-#include "app/CleanupCommand.h"
+#include "app/Terminal/CleanupCommand.h"
 
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
-#include "app/TrelkModel.h"
+#include "app/Service/ServiceSetup.h"
 
+#include "TrelkCore/Jobs/Jobs.h"
 #include "TrelkCore/Library/Library.h"
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
@@ -62,7 +63,7 @@ int cleanupCommand(const std::vector<std::string_view>& arguments) {
     if ((trashing && arguments.size() < 2) || (!trashing && !arguments.empty())) return 2;
     QuitSignals quitSignals;
     quitSignals.endProcessOnQuit();
-    const TrelkModel::Setup setup = TrelkModel::standard();
+    const ServiceSetup setup = ServiceSetup::standard();
     Projects projects(setup.serviceFolder / "projects.json");
     std::vector<CleanupGroup> groups =
         Cleanup::plan(Library::scan(setup.library), projects.all(),

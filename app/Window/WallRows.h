@@ -1,5 +1,5 @@
 #pragma once
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include <chrono>
 #include <cstddef>
@@ -70,6 +70,6 @@ struct Section {
 };
 
 // The sections in the model's order of projects; selected is how many library assets are selected.
-std::vector<Section> sections(const TrelkModel& model, size_t selected, std::chrono::system_clock::time_point now);
+std::vector<Section> sections(const WindowModel& model, size_t selected, std::chrono::system_clock::time_point now);
 
 } // namespace WallRows

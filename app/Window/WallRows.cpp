@@ -1,6 +1,6 @@
-#include "app/WallRows.h"
+#include "app/Window/WallRows.h"
 
-#include "app/LibraryRows.h"
+#include "app/Window/LibraryRows.h"
 
 #include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Projects/Fit.h"
@@ -39,7 +39,7 @@ MediaKinds::Size sizeOf(const Asset& asset, const MasterInfo* info) {
     return {};
 }
 
-std::vector<std::string> fitNotes(const TrelkModel& model, const std::optional<Asset>& asset, const WallInfo& wall) {
+std::vector<std::string> fitNotes(const WindowModel& model, const std::optional<Asset>& asset, const WallInfo& wall) {
     if (!asset || asset->isSet()) return {};
     const auto probed = model.probed().find(asset->id);
     const MasterInfo* info = probed == model.probed().end() ? nullptr : &probed->second;
@@ -53,7 +53,7 @@ std::optional<Remark> remark(const ListItem& item, const std::optional<Asset>& a
     return std::nullopt;
 }
 
-std::vector<Entry> entries(const TrelkModel& model, const WallList& list, const WallInfo& wall) {
+std::vector<Entry> entries(const WindowModel& model, const WallList& list, const WallInfo& wall) {
     std::vector<Entry> found;
     const size_t count = list.items.size();
     for (size_t index = 0; index < count; ++index) {
@@ -65,7 +65,7 @@ std::vector<Entry> entries(const TrelkModel& model, const WallList& list, const 
     return found;
 }
 
-std::vector<std::string> pending(const TrelkModel& model, const std::string& project, const std::string& wall) {
+std::vector<std::string> pending(const WindowModel& model, const std::string& project, const std::string& wall) {
     std::vector<std::string> names;
     for (const WallAdd& add : model.wallPending())
         if (add.project == project && add.wall == wall) names.push_back(add.name);
@@ -77,7 +77,7 @@ std::string addTip(size_t selected) {
     return "Add the " + std::to_string(selected) + " selected to this wall";
 }
 
-Row row(const TrelkModel& model, const Project& project, const WallInfo& wall, size_t selected) {
+Row row(const WindowModel& model, const Project& project, const WallInfo& wall, size_t selected) {
     Row made{.id = wall.id,
              .name = wall.name,
              .size = sizeText(wall.w, wall.h) + " · " + wall.fps,
@@ -94,9 +94,9 @@ Row row(const TrelkModel& model, const Project& project, const WallInfo& wall, s
 
 bool oneCue(double x, double width) { return x < width * 0.5; }
 
-std::vector<Section> sections(const TrelkModel& model, size_t selected, Clock::time_point now) {
+std::vector<Section> sections(const WindowModel& model, size_t selected, Clock::time_point now) {
     std::vector<Section> found;
-    for (const Project& project : model.projects()) {
+    for (const Project& project : model.service().projects()) {
         Section section{project.id, project.name, seenText(project.seen, now), forgetAsk(project), {}};
         for (const WallInfo& wall : project.walls)
             section.rows.push_back(row(model, project, wall, selected));

@@ -1,15 +1,11 @@
-#include "app/TrelkModel.h"
-
-#include "app/Desktop.h"
+#include "app/Service/TrelkModel.h"
 
 #include "TrelkCore/Library/Library.h"
-#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"
 #include "TrelkCore/Version.h"
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QSettings>
 
 #include <algorithm>
 #include <numeric>
@@ -27,15 +23,14 @@ const std::filesystem::path& created(const std::filesystem::path& folder) {
 
 } // namespace
 
-TrelkModel::Setup TrelkModel::standard() {
-    return {Files::dataHome() / "vorlane Trelk", {Server::ports.begin(), Server::ports.end()}, Library::defaultFolder(),
-            QSettings("vorlane", "Trelk").fileName().toStdString()};
-}
-
-TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
+TrelkModel::TrelkModel(DesktopServices& desktop, ServiceSetup setup)
     : desktop(desktop),
-      settings(setup.settings),
+      given(setup),
       pairing(setup.serviceFolder / "tokens.json"),
+      prompt(pairing, desktop, [this] {
+          pairedCount = pairing.count();
+          emit changed();
+      }),
       library(setup.library),
       engine(setup.engine ? *setup.engine : ownEngine),
       queue(created(library), engine, setup.serviceFolder / "masters.json"),
@@ -49,18 +44,15 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
       router(TrelkInfo::current().description(),
              {pairing, uploads, projectStore, library, [this] { return snapshot.get(); }, [this] { return queue.jobs(); },
               [this](std::string id, std::string code, std::string origin) {
-                  queuePairAsk({std::move(id), std::move(code), std::move(origin)});
+                  prompt.ask(std::move(id), std::move(code), std::move(origin));
               }}),
       server(router) {
     pairedCount = pairing.count();
-    shownProject = storedLibraryProject();
-    publishProjects(projectStore.all());
+    publishedProjects = projectStore.all();
     // Comes on the thread that changed the store; the server stops before the store goes.
     projectStore.onChange = [this] {
-        QMetaObject::invokeMethod(this, [this, list = projectStore.all()]() mutable {
-            publishProjects(std::move(list));
-            emit changed();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, list = projectStore.all()]() mutable { publishProjects(std::move(list)); },
+                                  Qt::QueuedConnection);
     };
     // Comes on any thread; the queue joins its thread before this object's base goes.
     queue.onChange([this] {
@@ -81,17 +73,14 @@ TrelkModel::TrelkModel(Desktop& desktop, Setup setup)
         }, Qt::QueuedConnection);
     });
     passes.setMaxThreadCount(1);
-    probes.setMaxThreadCount(1); // in the background, beside the making
     rescan();
     connect(&timer, &QTimer::timeout, this, &TrelkModel::rescan);
     timer.start(refreshMilliseconds);
 }
 
-// The server goes first (it is the last member) and joins its thread, then the probe and the pass
-// under way end, then the queue joins its runner: no callback is left.
-TrelkModel::~TrelkModel() {
-    probes.clear();
-}
+// The server goes first (it is the last member) and joins its thread, then the pass under way
+// ends, then the queue joins its runner: no callback is left.
+TrelkModel::~TrelkModel() = default;
 
 std::string TrelkModel::status() const {
     if (!listeningPort) return "Trelk off · ports 47615–47617 are taken";
@@ -122,7 +111,7 @@ void TrelkModel::updateJobs(std::vector<Job> list) {
     const bool newlyDone = std::ranges::any_of(nowDone, [&](const std::string& id) { return !done.contains(id); });
     done = std::move(nowDone);
     publishedJobs = std::move(list);
-    resolveAdds();
+    emit jobsUpdated();
     emit changed();
     if (newlyDone) rescan(); // a made master is in the library at once, not at the next tick
 }
@@ -166,58 +155,21 @@ void TrelkModel::publish(const Pass& pass) {
         publishedLeftOut = pass.leftOut;
         different = true;
     }
-    if (pass.assets) probe();
-    resolveAdds();
-    if (different) {
-        ++revision;
-        emit changed();
-    }
+    if (different) ++changes;
+    emit refreshed(pass.assets != nullptr);
+    if (different) emit changed();
     if (std::exchange(passWanted, false)) rescan();
 }
 
-// No more asks wait than requests are kept pending, and the main thread is woken once for a
-// flood of them, so a flood costs neither memory nor dialogs.
-void TrelkModel::queuePairAsk(PairAsk ask) {
-    const bool wasEmpty = pairAsks.with([&](std::deque<PairAsk>& asks) {
-        asks.push_back(std::move(ask));
-        if (asks.size() > Pairing::mostPending) asks.pop_front();
-        return asks.size() == 1;
-    });
-    if (!wasEmpty) return;
-    QPointer<TrelkModel> model(this);
-    QMetaObject::invokeMethod(this, [model] {
-        if (model) model->askToPair();
-    }, Qt::QueuedConnection);
+void TrelkModel::publishProjects(std::vector<Project> list) {
+    publishedProjects = std::move(list);
+    ++changes;
+    emit projectsUpdated();
+    emit changed();
 }
 
-// One dialog at a time: a dialog's own event loop may come back here, and then leaves the rest
-// to the loop below.
-void TrelkModel::askToPair() {
-    if (askingToPair) return;
-    askingToPair = true;
-    while (std::optional<PairAsk> next = nextPairAsk()) showPairingDialog(*next);
-    askingToPair = false;
-}
-
-std::optional<TrelkModel::PairAsk> TrelkModel::nextPairAsk() {
-    return pairAsks.with([](std::deque<PairAsk>& asks) -> std::optional<PairAsk> {
-        if (asks.empty()) return std::nullopt;
-        PairAsk next = std::move(asks.front());
-        asks.pop_front();
-        return next;
-    });
-}
-
-void TrelkModel::showPairingDialog(const PairAsk& ask) {
-    const std::optional<std::chrono::duration<double>> left = pairing.timeLeft(ask.id);
-    if (!left) return; // answered, expired or dropped while it waited
-    desktop.activate();
-    const std::optional<size_t> chosen = desktop.alert(
-        {"Allow VorlaneWeb to use your library?", "Code " + ask.code + " · check it matches the page\n" + ask.origin,
-         {"Allow", "Don't Allow"},
-         std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(*left)});
-    if (!chosen) return; // withdrawn: the request expired while the dialog was open
-    pairing.answer(ask.id, *chosen == 0 ? Pairing::Decision::allow : Pairing::Decision::deny);
-    pairedCount = pairing.count();
+void TrelkModel::forgetPairedBrowsers() {
+    pairing.forgetAll();
+    pairedCount = 0;
     emit changed();
 }

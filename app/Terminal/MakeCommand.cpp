@@ -1,4 +1,4 @@
-#include "app/MakeCommand.h"
+#include "app/Terminal/MakeCommand.h"
 
 #include "app/QuitSignals.h"
 

@@ -1,4 +1,4 @@
-#include "app/JobNotices.h"
+#include "app/Window/JobNotices.h"
 
 #include "TrelkCore/Jobs/JobGroup.h"
 #include "TrelkCore/Platform/Text.h"

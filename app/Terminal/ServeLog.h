@@ -1,5 +1,5 @@
 #pragma once
-#include "app/TrelkModel.h"
+#include "app/Service/TrelkModel.h"
 
 #include <QObject>
 

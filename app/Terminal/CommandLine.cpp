@@ -1,12 +1,12 @@
-#include "app/CommandLine.h"
+#include "app/Terminal/CommandLine.h"
 
-#include "app/CleanupCommand.h"
-#include "app/MakeCommand.h"
+#include "app/Terminal/CleanupCommand.h"
+#include "app/Terminal/MakeCommand.h"
 #include "app/QuitSignals.h"
-#include "app/ServeLog.h"
+#include "app/Terminal/ServeLog.h"
 #include "app/SingleInstance.h"
-#include "app/TerminalDesktop.h"
-#include "app/TrelkModel.h"
+#include "app/Terminal/TerminalDesktop.h"
+#include "app/Service/TrelkModel.h"
 
 #include "TrelkCore/Error.h"
 #include "TrelkCore/Jobs/Stills.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-class TrelkModel;
+class WindowModel;
 
 // What the library pane lists, and the texts of its rows: the job groups, then the assets of
 // the project shown that match the search. Rows are named by tags: "g:" + group id, "a:" +
@@ -31,9 +31,9 @@ struct LibraryRows {
     std::string summary;
     std::optional<std::string> emptyText; // when there is no row at all
 
-    static LibraryRows of(const TrelkModel& model, std::string_view search);
+    static LibraryRows of(const WindowModel& model, std::string_view search);
     // The jobs as they are now, for a change of the model that left everything else as it was.
-    void refreshJobs(const TrelkModel& model, std::string_view search);
+    void refreshJobs(const WindowModel& model, std::string_view search);
 
     static std::string tag(const JobGroup& group) { return "g:" + group.id; }
     static std::string tag(const Asset& asset) { return "a:" + asset.id; }
@@ -52,10 +52,10 @@ struct LibraryRows {
 
     // The delete command: selected job rows stop, or go when stopped; the selected assets come
     // back, to be confirmed before they go to the Trash.
-    static std::vector<Asset> deleteSelection(TrelkModel& model, const std::set<std::string>& selection);
+    static std::vector<Asset> deleteSelection(WindowModel& model, const std::set<std::string>& selection);
     static std::string trashTitle(const std::vector<Asset>& assets);
-    static std::string trashMessage(const TrelkModel& model, const std::vector<Asset>& assets);
+    static std::string trashMessage(const WindowModel& model, const std::vector<Asset>& assets);
 
 private:
-    void sayWhenEmpty(const TrelkModel& model, std::string_view sought);
+    void sayWhenEmpty(const WindowModel& model, std::string_view sought);
 };

@@ -1,6 +1,6 @@
-#include "app/LibraryRows.h"
+#include "app/Window/LibraryRows.h"
 
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
 #include "TrelkCore/Library/Details.h"
 #include "TrelkCore/Platform/Text.h"
@@ -37,35 +37,35 @@ bool onList(const Project& project, const Asset& asset) {
 
 } // namespace
 
-LibraryRows LibraryRows::of(const TrelkModel& model, std::string_view search) {
+LibraryRows LibraryRows::of(const WindowModel& model, std::string_view search) {
     LibraryRows rows;
-    const auto showing = std::ranges::find(model.projects(), model.libraryProject(), [](const Project& p) {
+    const auto showing = std::ranges::find(model.service().projects(), model.libraryProject(), [](const Project& p) {
         return std::optional(p.id);
     });
-    if (showing != model.projects().end()) rows.showing = *showing;
-    rows.groups = JobGroup::of(model.jobs());
+    if (showing != model.service().projects().end()) rows.showing = *showing;
+    rows.groups = JobGroup::of(model.service().jobs());
     const std::set<std::string> files = rows.showing ? rows.showing->files() : std::set<std::string>{};
     const std::string_view sought = Text::trim(search, " \t\r\n");
-    std::ranges::copy_if(model.assets(), std::back_inserter(rows.shown), [&](const Asset& asset) {
+    std::ranges::copy_if(model.service().assets(), std::back_inserter(rows.shown), [&](const Asset& asset) {
         return (!rows.showing || files.contains(asset.id)) &&
                (sought.empty() || Text::containsIgnoringCase(asset.name, sought));
     });
     const int64_t bytes = std::accumulate(rows.shown.begin(), rows.shown.end(), int64_t(0),
                                           [](int64_t sum, const Asset& asset) { return sum + asset.bytes; });
-    rows.summary = rows.showing ? items(rows.shown.size()) + " · " + Text::byteCount(bytes) : model.librarySummary();
+    rows.summary = rows.showing ? items(rows.shown.size()) + " · " + Text::byteCount(bytes) : model.service().librarySummary();
     rows.sayWhenEmpty(model, sought);
     return rows;
 }
 
-void LibraryRows::refreshJobs(const TrelkModel& model, std::string_view search) {
-    groups = JobGroup::of(model.jobs());
+void LibraryRows::refreshJobs(const WindowModel& model, std::string_view search) {
+    groups = JobGroup::of(model.service().jobs());
     sayWhenEmpty(model, Text::trim(search, " \t\r\n"));
 }
 
-void LibraryRows::sayWhenEmpty(const TrelkModel& model, std::string_view sought) {
+void LibraryRows::sayWhenEmpty(const WindowModel& model, std::string_view sought) {
     emptyText.reset();
     if (!shown.empty() || !groups.empty()) return;
-    if (model.assets().empty()) emptyText = "Drop masters here, or into Drop here, or Add masters…";
+    if (model.service().assets().empty()) emptyText = "Drop masters here, or into Drop here, or Add masters…";
     else if (showing && sought.empty())
         emptyText = "Nothing in " + showing->name + " yet · drop masters here, or right-click a file in All files";
     else emptyText = "Nothing matches";
@@ -119,16 +119,16 @@ std::vector<LibraryRows::ProjectEntry> LibraryRows::projectEntries(const std::ve
     return entries;
 }
 
-std::vector<Asset> LibraryRows::deleteSelection(TrelkModel& model, const std::set<std::string>& selection) {
+std::vector<Asset> LibraryRows::deleteSelection(WindowModel& model, const std::set<std::string>& selection) {
     std::vector<JobGroup> ended;
-    for (const JobGroup& group : JobGroup::of(model.jobs())) {
+    for (const JobGroup& group : JobGroup::of(model.service().jobs())) {
         if (!selection.contains(tag(group))) continue;
         if (group.active()) model.stop(group);
         else ended.push_back(group);
     }
     model.dismiss(ended);
     std::vector<Asset> removing;
-    std::ranges::copy_if(model.assets(), std::back_inserter(removing),
+    std::ranges::copy_if(model.service().assets(), std::back_inserter(removing),
                          [&](const Asset& asset) { return selection.contains(tag(asset)); });
     return removing;
 }
@@ -138,10 +138,10 @@ std::string LibraryRows::trashTitle(const std::vector<Asset>& assets) {
     return "Move " + std::to_string(assets.size()) + " items to the Trash?";
 }
 
-std::string LibraryRows::trashMessage(const TrelkModel& model, const std::vector<Asset>& assets) {
+std::string LibraryRows::trashMessage(const WindowModel& model, const std::vector<Asset>& assets) {
     std::vector<std::string> users, lines;
     for (const Asset& asset : assets)
-        for (std::string& user : model.usersOf(asset.id)) users.push_back(std::move(user));
+        for (std::string& user : model.stores().projects.users(asset.id)) users.push_back(std::move(user));
     if (!users.empty()) lines.push_back("In use · " + Text::joined(users, ", "));
     if (assets.size() == 1) {
         const Asset& asset = assets.front();

@@ -1,4 +1,4 @@
-#include "app/TimeLeft.h"
+#include "app/Window/TimeLeft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "app/TrelkModel.h"
+#include "app/Window/WindowModel.h"
 
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -26,7 +26,7 @@ DraggedItems holdingFiles(const DraggedItems& items) {
 }
 
 // Runs the task as one of the main thread's own, unless the model is gone by then.
-void later(const QPointer<TrelkModel>& model, std::function<void()> task) {
+void later(const QPointer<WindowModel>& model, std::function<void()> task) {
     if (model) QMetaObject::invokeMethod(model.data(), std::move(task), Qt::QueuedConnection);
 }
 
@@ -44,7 +44,7 @@ void loadURL(DraggedItem& item, std::function<void(std::optional<fs::path>)> don
 }
 
 // Each answer resumes as a task of its own: items that answer at once don't stack up a long drop.
-void loadNext(const QPointer<TrelkModel>& model, const std::shared_ptr<Loading>& loading) {
+void loadNext(const QPointer<WindowModel>& model, const std::shared_ptr<Loading>& loading) {
     if (!model) return;
     if (loading->next == loading->items.size()) return loading->done(std::move(loading->files));
     loadURL(*loading->items[loading->next++], [model, loading](std::optional<fs::path> file) {
@@ -55,34 +55,34 @@ void loadNext(const QPointer<TrelkModel>& model, const std::shared_ptr<Loading>&
 
 } // namespace
 
-std::vector<std::string> TrelkModel::masterKinds() {
+std::vector<std::string> WindowModel::masterKinds() {
     return {MediaKinds::masterTypes.begin(), MediaKinds::masterTypes.end()};
 }
 
-std::optional<std::vector<fs::path>> TrelkModel::chooseMasters() {
+std::optional<std::vector<fs::path>> WindowModel::chooseMasters() {
     desktop.activate();
     std::optional<std::vector<fs::path>> chosen = desktop.chooseFiles({masterKinds(), "Add"});
     if (chosen && chosen->empty()) return std::nullopt;
     return chosen;
 }
 
-void TrelkModel::addMasters() {
+void WindowModel::addMasters() {
     if (std::optional<std::vector<fs::path>> files = chooseMasters())
         tieWhenMade(queue.addAll(*files, Origin::inPlace, Grouping::byName));
 }
 
 // While the library is shown for a project, what is made from it joins that project.
-void TrelkModel::tieWhenMade(const std::vector<std::optional<std::string>>& jobs) {
+void WindowModel::tieWhenMade(const std::vector<std::optional<std::string>>& jobs) {
     if (!shownProject) return;
     wallAdds.add(*shownProject, "", jobs, "");
     setWallPending(wallAdds.all());
 }
 
-void TrelkModel::videos(const DraggedItems& items, std::function<void(std::vector<fs::path>)> done) {
+void WindowModel::videos(const DraggedItems& items, std::function<void(std::vector<fs::path>)> done) {
     loadNext(this, std::make_shared<Loading>(Loading{items, std::move(done)}));
 }
 
-bool TrelkModel::dropMasters(const DraggedItems& items) {
+bool WindowModel::dropMasters(const DraggedItems& items) {
     const DraggedItems files = holdingFiles(items);
     if (files.empty()) return false;
     videos(files, [this](const std::vector<fs::path>& dropped) { droppedOnLibrary(dropped); });
@@ -90,7 +90,7 @@ bool TrelkModel::dropMasters(const DraggedItems& items) {
 }
 
 // Several files wait for the user to choose how they group; one is made at once.
-void TrelkModel::droppedOnLibrary(const std::vector<fs::path>& files) {
+void WindowModel::droppedOnLibrary(const std::vector<fs::path>& files) {
     if (files.size() > 1) {
         pendingDrop = DropPlan(files);
         emit changed();
@@ -99,17 +99,17 @@ void TrelkModel::droppedOnLibrary(const std::vector<fs::path>& files) {
     }
 }
 
-void TrelkModel::confirmDrop(const DropPlan& plan) {
+void WindowModel::confirmDrop(const DropPlan& plan) {
     cancelDrop();
     tieWhenMade(queue.addAll(plan.files, Origin::inPlace, plan.grouping));
 }
 
-void TrelkModel::cancelDrop() {
+void WindowModel::cancelDrop() {
     pendingDrop.reset();
     emit changed();
 }
 
-void TrelkModel::dropFiles(const DraggedItems& items, const std::string& wall, const std::string& project,
+void WindowModel::dropFiles(const DraggedItems& items, const std::string& wall, const std::string& project,
                            bool oneCue) {
     const DraggedItems files = holdingFiles(items);
     if (files.empty()) return;
@@ -119,8 +119,8 @@ void TrelkModel::dropFiles(const DraggedItems& items, const std::string& wall, c
 }
 
 // Each item on its own, in whatever order they answer; ids the library does not hold are left out.
-void TrelkModel::drop(const DraggedItems& items, const std::string& wall, const std::string& project) {
-    const QPointer<TrelkModel> model(this);
+void WindowModel::drop(const DraggedItems& items, const std::string& wall, const std::string& project) {
+    const QPointer<WindowModel> model(this);
     for (const std::shared_ptr<DraggedItem>& item : items)
         item->loadText([model, wall, project](std::optional<std::string> id) {
             if (!id) return;
@@ -130,13 +130,13 @@ void TrelkModel::drop(const DraggedItems& items, const std::string& wall, const 
         });
 }
 
-void TrelkModel::add(const std::vector<Asset>& assets, const std::string& wall, const std::string& project) {
+void WindowModel::add(const std::vector<Asset>& assets, const std::string& wall, const std::string& project) {
     if (!assets.empty()) projectStore.add(assets, project, wall);
     else if (std::optional<std::vector<fs::path>> files = chooseMasters()) addFiles(*files, wall, project, false);
 }
 
 // One cue needs two videos at least; the wall shows the addition by the name its result will have.
-void TrelkModel::addFiles(const std::vector<fs::path>& files, const std::string& wall, const std::string& project,
+void WindowModel::addFiles(const std::vector<fs::path>& files, const std::string& wall, const std::string& project,
                           bool oneCue) {
     const DropPlan plan(files);
     if (plan.files.empty()) return;

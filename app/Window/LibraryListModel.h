@@ -1,6 +1,6 @@
 #pragma once
-#include "app/LibraryRows.h"
-#include "app/TimeLeft.h"
+#include "app/Window/LibraryRows.h"
+#include "app/Window/TimeLeft.h"
 
 #include <QAbstractListModel>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Desktop.h"
+#include "app/Service/DesktopServices.h"
 
 #include <cstdio>
 #include <string>
@@ -8,7 +8,7 @@
 // numbered buttons and reads one line. A number picks that button, an empty line the first, the
 // end of the input (or an interruption) the last. An alert withdrawn says so on its own line.
 // Without a display there is no file chooser, and what would open is named on the terminal.
-class TerminalDesktop : public Desktop {
+class TerminalDesktop : public DesktopServices {
 public:
     // input is read line by line; the alert gives up as soon as interrupt becomes readable.
     TerminalDesktop(int input, std::FILE* output, int interrupt = -1);

@@ -8,7 +8,7 @@
 
 // The few desktop services the application's parts share. Every call comes on the main thread;
 // alert and chooseFiles return only once the user has answered.
-class Desktop {
+class DesktopServices {
 public:
     struct Alert {
         std::string message;
@@ -23,7 +23,7 @@ public:
         std::string confirm;                 // the confirm button's title
     };
 
-    virtual ~Desktop() = default;
+    virtual ~DesktopServices() = default;
     // Brings the application in front of the user, even while another application is active.
     virtual void activate() = 0;
     // The index of the chosen button; none when the alert was withdrawn first.

@@ -1,4 +1,3 @@
-#include "app/TrelkModel.h"
 
 #include "tests/support/EventLoop.h"
 #include "tests/support/HeldEngine.h"
@@ -6,9 +5,11 @@
 #include "tests/support/Levels.h"
 #include "tests/support/ScriptedDesktop.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowModels.h"
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTimer>
 
@@ -67,14 +68,29 @@ public:
     std::atomic<pid_t> thread = 0; // the making's, once the levels above are in
 };
 
-class TrelkModelWindowTest : public testing::Test {
+// Counts the probes of library files (not the masters the queue makes) that came while the queue
+// had work.
+class WatchedEngine : public HeldEngine {
+public:
+    MasterInfo probe(const fs::path& master) override {
+        Jobs* jobs = queue;
+        if (jobs && master.parent_path().filename() == "library" && std::ranges::any_of(jobs->jobs(), &Job::active))
+            ++probesAtWork;
+        return HeldEngine::probe(master);
+    }
+
+    std::atomic<Jobs*> queue = nullptr;
+    std::atomic<int> probesAtWork = 0;
+};
+
+class WindowModelTest : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(folder / "masters");
         fs::create_directories(folder / "library");
     }
-    TrelkModel::Setup setup() {
-        return {folder / "service", {freePort()}, folder / "library", folder / "trelk.conf", &engine};
+    std::unique_ptr<WindowModels> start() {
+        return std::make_unique<WindowModels>(user, folder, &engine, folder / "trelk.conf");
     }
     // "p1" with its wall "w1", as the browser posted it.
     void keepProject() {
@@ -85,9 +101,9 @@ protected:
         return folder / "masters" / name;
     }
     // The queued jobs' file names with their set, "-" for none.
-    static std::vector<std::string> queued(const TrelkModel& model) {
+    static std::vector<std::string> queued(const WindowModel& model) {
         std::vector<std::string> found;
-        for (const Job& job : model.jobs()) found.push_back(job.master.filename().string() + ":" + job.set.value_or("-"));
+        for (const Job& job : model.service().jobs()) found.push_back(job.master.filename().string() + ":" + job.set.value_or("-"));
         return found;
     }
 
@@ -97,45 +113,48 @@ protected:
     HeldEngine engine;
 };
 
-TEST_F(TrelkModelWindowTest, TheLibrarysProjectIsKeptWhileTheProjectIs) {
+TEST_F(WindowModelTest, TheLibrarysProjectIsKeptWhileTheProjectIs) {
     keepProject();
     QSettings stored(QString::fromStdString((folder / "trelk.conf").string()), QSettings::IniFormat);
     stored.setValue("libraryProject", "gone");
     stored.sync();
     {
-        TrelkModel model(user, setup());
+        auto models = start();
+        WindowModel& model = models->window;
         EXPECT_EQ(model.libraryProject(), std::nullopt);
         model.setLibraryProject("p1");
     }
     stored.sync();
     EXPECT_EQ(stored.value("libraryProject").toString(), "p1");
-    TrelkModel model(user, setup());
+    auto models = start();
+    WindowModel& model = models->window;
     EXPECT_EQ(model.libraryProject(), "p1");
     model.setLibraryProject(std::nullopt);
     stored.sync();
     EXPECT_FALSE(stored.contains("libraryProject"));
 }
 
-TEST_F(TrelkModelWindowTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterItsFileChanged) {
+TEST_F(WindowModelTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterItsFileChanged) {
     writeFile(folder / "library" / "clip.mp4", "bytes");
     writeFile(folder / "library" / "bad.mp4", "bytes");
-    TrelkModel model(user, setup());
+    auto models = start();
+    WindowModel& model = models->window;
     // Whatever changes of the assets and their facts, the revision moves with it.
-    auto seen = std::tuple(model.libraryRevision(), model.assets(), model.probed());
+    auto seen = std::tuple(model.libraryRevision(), model.service().assets(), model.probed());
     int unrevised = 0;
-    QObject::connect(&model, &TrelkModel::changed, [&] {
-        auto now = std::tuple(model.libraryRevision(), model.assets(), model.probed());
+    QObject::connect(&model, &WindowModel::changed, [&] {
+        auto now = std::tuple(model.libraryRevision(), model.service().assets(), model.probed());
         if (std::get<0>(now) == std::get<0>(seen) && now != seen) ++unrevised;
         seen = std::move(now);
     });
     ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 1 && engine.probesOf("bad.mp4") == 1; }));
-    const std::string clip = model.assets().at(1).id;
+    const std::string clip = model.service().assets().at(1).id;
     EXPECT_EQ(model.probed().at(clip).w, 16);
 
     for (const char* name : {"clip.mp4", "bad.mp4"})
         fs::last_write_time(folder / "library" / name, fs::file_time_type::clock::now() + std::chrono::hours(1));
     writeFile(folder / "library" / "last.mp4", "bytes"); // probed after the others, one at a time
-    model.rescan();
+    model.service().rescan();
     ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 2; }));
     EXPECT_EQ(engine.probesOf("bad.mp4"), 2);
     EXPECT_EQ(engine.probesOf("clip.mp4"), 1) << "its first facts stand";
@@ -143,8 +162,42 @@ TEST_F(TrelkModelWindowTest, PlainVideosAreProbedOnceAndAFailedProbeOnlyAfterIts
     EXPECT_EQ(unrevised, 0);
 }
 
-TEST_F(TrelkModelWindowTest, DropsOnTheLibrary) {
-    TrelkModel model(user, setup());
+TEST_F(WindowModelTest, ALaterStartProbesOnlyWhatChangedAndNothingIsProbedWhileAJobIsAtWork) {
+    for (const char* name : {"clip.mp4", "bad.mp4", "other.mp4"}) writeFile(folder / "library" / name, "bytes");
+    WatchedEngine watched;
+    const auto startWatched = [&] { return std::make_unique<WindowModels>(user, folder, &watched); };
+    {
+        auto first = startWatched();
+        ASSERT_TRUE(loop.runUntil([&] { return first->window.probed().size() == 2 && watched.probesOf("bad.mp4") == 1; }));
+    }
+    fs::last_write_time(folder / "library" / "other.mp4", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    auto models = startWatched();
+    WindowModel& model = models->window;
+    watched.queue = &model.stores().queue;
+    ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 2 && watched.probesOf("other.mp4") == 2; }));
+    EXPECT_EQ(watched.probesOf("clip.mp4"), 1);
+    EXPECT_EQ(watched.probesOf("bad.mp4"), 1) << "it failed on a file that has not changed since";
+    EXPECT_EQ(model.probed().at(model.service().assets().at(1).id).w, 16) << "the facts the first start found";
+    EXPECT_EQ(model.probed().at(model.service().assets().at(2).id).w, 32);
+
+    EXPECT_TRUE(model.dropMasters({Item::file(master("held.mov"))}));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 1; }));
+    writeFile(folder / "library" / "new.mp4", "bytes");
+    model.service().rescan();
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().assets().size() == 4; }));
+    // Long enough for a probe that should not start to have been made, were it started.
+    QElapsedTimer waited;
+    waited.start();
+    loop.runUntil([&] { return waited.elapsed() > 200; });
+    EXPECT_EQ(watched.probesOf("new.mp4"), 0) << "not while the queue has work";
+    model.cancel(model.service().jobs().at(0).id);
+    ASSERT_TRUE(loop.runUntil([&] { return model.probed().size() == 3; }));
+    EXPECT_EQ(watched.probesAtWork, 0);
+}
+
+TEST_F(WindowModelTest, DropsOnTheLibrary) {
+    auto models = start();
+    WindowModel& model = models->window;
     auto web = Item::text("https://example.com/a.mov");
     EXPECT_FALSE(model.dropMasters({web, Item::text("clip.mov")})) << "nothing there is a file";
 
@@ -153,11 +206,11 @@ TEST_F(TrelkModelWindowTest, DropsOnTheLibrary) {
     auto failing = Item::file("x");
     failing->url.reset();
     EXPECT_TRUE(model.dropMasters({notLocal, failing, Item::file(master("one.mov"))}));
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 1; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 1; }));
     EXPECT_EQ(queued(model), std::vector<std::string>{"one.mov:-"});
     EXPECT_TRUE(model.dropMasters({Item::file(master("one.mov"))}));
     EXPECT_TRUE(model.dropMasters({Item::file(master("two.mov"))}));
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 2; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 2; }));
     EXPECT_EQ(queued(model), (std::vector<std::string>{"one.mov:-", "two.mov:-"})) << "never queued twice";
 
     DraggedItems many;
@@ -166,17 +219,17 @@ TEST_F(TrelkModelWindowTest, DropsOnTheLibrary) {
     ASSERT_TRUE(loop.runUntil([&] { return model.dropPlan().has_value(); }));
     EXPECT_EQ(model.dropPlan()->files.size(), 300u);
     EXPECT_EQ(model.dropPlan()->files.front().filename(), "part 1.mov") << "in the order of their names";
-    EXPECT_EQ(model.jobs().size(), 2u) << "nothing is queued before the user says how";
+    EXPECT_EQ(model.service().jobs().size(), 2u) << "nothing is queued before the user says how";
     DropPlan plan = *model.dropPlan();
     plan.files.resize(2);
     plan.grouping = Grouping::oneCue;
     model.confirmDrop(plan);
     EXPECT_EQ(model.dropPlan(), std::nullopt);
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 4; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 4; }));
     EXPECT_EQ(queued(model)[2], "part 1.mov:part");
 }
 
-TEST_F(TrelkModelWindowTest, FilesDroppedOnAWallAreGroupedAndNamedByWhatTheyMake) {
+TEST_F(WindowModelTest, FilesDroppedOnAWallAreGroupedAndNamedByWhatTheyMake) {
     struct Case {
         std::vector<std::string> files;
         bool oneCue;
@@ -192,11 +245,12 @@ TEST_F(TrelkModelWindowTest, FilesDroppedOnAWallAreGroupedAndNamedByWhatTheyMake
     };
     for (const Case& test : cases) {
         TempFolder service;
-        TrelkModel model(user, {service / "service", {freePort()}, service / "library", std::nullopt, &engine});
+        WindowModels models(user, service, &engine);
+        WindowModel& model = models.window;
         DraggedItems items;
         for (const std::string& name : test.files) items.push_back(Item::file(master(name)));
         model.dropFiles(items, "w1", "p1", test.oneCue);
-        ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == test.files.size(); })) << test.name;
+        ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == test.files.size(); })) << test.name;
         std::vector<std::string> jobs = queued(model);
         std::ranges::sort(jobs);
         EXPECT_EQ(jobs, test.jobs) << test.name;
@@ -206,15 +260,16 @@ TEST_F(TrelkModelWindowTest, FilesDroppedOnAWallAreGroupedAndNamedByWhatTheyMake
     }
 }
 
-TEST_F(TrelkModelWindowTest, ChosenMastersAreQueuedAndTiedToTheLibrarysProjectOnly) {
+TEST_F(WindowModelTest, ChosenMastersAreQueuedAndTiedToTheLibrarysProjectOnly) {
     keepProject();
-    TrelkModel model(user, setup());
+    auto models = start();
+    WindowModel& model = models->window;
     model.addMasters();
     EXPECT_EQ(user.activations, 1);
     ASSERT_EQ(user.choices.size(), 1u);
     EXPECT_EQ(user.choices[0].confirm, "Add");
-    EXPECT_EQ(user.choices[0].extensions, TrelkModel::masterKinds());
-    EXPECT_TRUE(model.jobs().empty()) << "cancelled";
+    EXPECT_EQ(user.choices[0].extensions, WindowModel::masterKinds());
+    EXPECT_TRUE(model.service().jobs().empty()) << "cancelled";
 
     user.chosen = {{master("a left.mov"), master("a right.mov")}};
     model.addMasters();
@@ -226,54 +281,57 @@ TEST_F(TrelkModelWindowTest, ChosenMastersAreQueuedAndTiedToTheLibrarysProjectOn
     EXPECT_EQ(model.wallPending()[0].wall, "");
     user.chosen = {{master("c left.mov"), master("c right.mov")}};
     model.add({}, "w1", "p1");
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 5; }));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 5; }));
     std::vector<std::string> jobs = queued(model);
     EXPECT_EQ(std::vector(jobs.begin(), jobs.begin() + 2), (std::vector<std::string>{"a left.mov:a", "a right.mov:a"}));
     EXPECT_EQ(std::vector(jobs.begin() + 3, jobs.end()), (std::vector<std::string>{"c left.mov:-", "c right.mov:-"}))
         << "a wall's own chooser makes separate cues";
 }
 
-TEST_F(TrelkModelWindowTest, StoppingAndDismissingWorkOnWholeSets) {
-    TrelkModel model(user, setup());
+TEST_F(WindowModelTest, StoppingAndDismissingWorkOnWholeSets) {
+    auto models = start();
+    WindowModel& model = models->window;
     model.dropFiles({Item::file(master("bad.mov"))}, "w1", "p1", false);
     model.dropFiles({Item::file(master("s left.mov")), Item::file(master("s right.mov"))}, "w1", "p1", true);
     ASSERT_TRUE(loop.runUntil([&] {
-        return model.jobs().size() == 3 && model.anyStopped() && model.jobs()[1].is<Job::Making>();
+        return model.service().jobs().size() == 3 && model.anyStopped() && model.service().jobs()[1].is<Job::Making>();
     }));
     const uint64_t revision = model.libraryRevision();
-    model.dismiss(JobGroup::of(model.jobs()));
-    ASSERT_TRUE(loop.runUntil([&] { return model.jobs().size() == 2; }));
+    model.dismiss(JobGroup::of(model.service().jobs()));
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().jobs().size() == 2; }));
     EXPECT_EQ(queued(model), (std::vector<std::string>{"s left.mov:s", "s right.mov:s"})) << "the running set stays";
     EXPECT_EQ(model.wallPending().size(), 1u) << "the failed job's addition is settled";
 
-    model.cancel(model.jobs()[1].id);
+    model.cancel(model.service().jobs()[1].id);
     ASSERT_TRUE(loop.runUntil([&] {
-        return std::ranges::all_of(model.jobs(), [](const Job& job) { return job.is<Job::Cancelled>(); });
+        return std::ranges::all_of(model.service().jobs(), [](const Job& job) { return job.is<Job::Cancelled>(); });
     }));
     EXPECT_TRUE(model.anyStopped());
     EXPECT_TRUE(model.wallPending().empty());
     EXPECT_EQ(model.libraryRevision(), revision) << "jobs alone leave the library's asset rows be";
 }
 
-TEST_F(TrelkModelWindowTest, LibraryRowsDroppedOnAWallJoinItsList) {
+TEST_F(WindowModelTest, LibraryRowsDroppedOnAWallJoinItsList) {
     keepProject();
     writeFile(folder / "library" / "clip.mp4", "bytes");
-    TrelkModel model(user, setup());
-    ASSERT_TRUE(loop.runUntil([&] { return model.assets().size() == 1; }));
+    auto models = start();
+    WindowModel& model = models->window;
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().assets().size() == 1; }));
     auto silent = Item::text("x");
     silent->words.reset();
-    model.drop({Item::text("no such asset"), silent, Item::text(model.assets()[0].id)}, "w1", "p1");
-    ASSERT_TRUE(loop.runUntil([&] { return model.projects().at(0).list.has_value(); }));
-    ASSERT_EQ(model.projects()[0].list->items.size(), 1u);
-    EXPECT_EQ(model.projects()[0].list->items[0].lib, model.assets()[0].id);
+    model.drop({Item::text("no such asset"), silent, Item::text(model.service().assets()[0].id)}, "w1", "p1");
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().projects().at(0).list.has_value(); }));
+    ASSERT_EQ(model.service().projects()[0].list->items.size(), 1u);
+    EXPECT_EQ(model.service().projects()[0].list->items[0].lib, model.service().assets()[0].id);
 }
 
-TEST_F(TrelkModelWindowTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
+TEST_F(WindowModelTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
     const Levels normal = Levels::ofThread(getpid(), gettid());
     const Levels background = Levels::background(normal);
     PriorityEngine making;
-    TrelkModel model(user, {folder / "service", {freePort()}, folder / "library", std::nullopt, &making});
-    ASSERT_TRUE(loop.runUntil([&] { return model.port().has_value(); }));
+    WindowModels models(user, folder, &making, std::nullopt, {freePort()});
+    WindowModel& model = models.window;
+    ASSERT_TRUE(loop.runUntil([&] { return model.service().port().has_value(); }));
     EXPECT_TRUE(model.dropMasters({Item::file(master("clip.mov"))}));
     ASSERT_TRUE(loop.runUntil([&] { return making.thread != 0; }));
     EXPECT_EQ(making.making, background);
@@ -281,7 +339,7 @@ TEST_F(TrelkModelWindowTest, TheMakingYieldsToTheServiceWhichKeepsItsPriority) {
     EXPECT_EQ(making.program, background) << "ffmpeg and ffprobe";
 
     // The server answers while the making runs; it and every other thread keep their priority.
-    EXPECT_EQ(askServer(*model.port(), "GET /trelk/hello HTTP/1.1\r\n\r\n").status, 200);
+    EXPECT_EQ(askServer(*model.service().port(), "GET /trelk/hello HTTP/1.1\r\n\r\n").status, 200);
     std::map<pid_t, Levels> others = Levels::ofThreads(getpid());
     others.erase(making.thread);
     for (const auto& [thread, levels] : others) EXPECT_EQ(levels, normal) << "thread " << thread;

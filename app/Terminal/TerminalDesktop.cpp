@@ -1,4 +1,4 @@
-#include "app/TerminalDesktop.h"
+#include "app/Terminal/TerminalDesktop.h"
 
 #include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Platform/Text.h"

@@ -1,4 +1,4 @@
-#include "app/LibraryListModel.h"
+#include "app/Window/LibraryListModel.h"
 
 #include "TrelkCore/MediaKinds.h"
 

@@ -1,4 +1,4 @@
-#include "app/ServeLog.h"
+#include "app/Terminal/ServeLog.h"
 
 #include "TrelkCore/LibraryFolders.h"
 #include "TrelkCore/Platform/Text.h"
