@@ -213,7 +213,14 @@ private:
     std::string setsSaved = "[]";             // the sets under way as last written
     uint64_t setsVersion = 0;
     std::map<std::string, std::string> lastAsset;
-    std::map<std::string, double> lastShown;
+    // A making's progress as last told: told again after a step of a hundredth, and no sooner
+    // than `progressPause`, since no view shows it faster.
+    struct Told {
+        double fraction;
+        std::chrono::steady_clock::time_point at;
+    };
+    static constexpr std::chrono::milliseconds progressPause{250};
+    std::map<std::string, Told> lastShown;
 
     std::mutex writing;           // orders the writes of dismissed.json and sets.json, never held with lock
     uint64_t dismissedWritten = 0; // guarded by writing

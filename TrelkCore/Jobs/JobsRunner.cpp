@@ -263,9 +263,12 @@ void Jobs::progress(const std::string& id, double fraction) {
         Job* job = listedLocked(id);
         if (!job || !job->is<Job::Making>()) return;
         job->state = Job::Making{fraction};
+        const auto now = std::chrono::steady_clock::now();
         auto shown = lastShown.find(id);
-        if (fraction < (shown == lastShown.end() ? -1.0 : shown->second) + 0.01) return;
-        lastShown[id] = fraction;
+        if (shown != lastShown.end() &&
+            (fraction < shown->second.fraction + 0.01 || now - shown->second.at < progressPause))
+            return;
+        lastShown[id] = {fraction, now};
     }
     announce();
 }

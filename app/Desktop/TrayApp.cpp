@@ -1,9 +1,9 @@
 #include "app/Desktop/TrayApp.h"
 
 #include "app/Desktop/ManagerWindow.h"
-#include "app/Desktop/MenuIcon.h"
 #include "app/Desktop/Notifications.h"
 #include "app/Desktop/QtDesktop.h"
+#include "app/Desktop/TrayIcon.h"
 #include "app/Desktop/TrayMenu.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
@@ -11,15 +11,11 @@
 #include "app/Window/WindowModel.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QMenu>
-#include <QPalette>
 #include <QPointer>
-#include <QSystemTrayIcon>
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 
 namespace {
 
@@ -27,28 +23,6 @@ bool set(const char* variable) {
     const char* value = std::getenv(variable);
     return value && *value;
 }
-
-// The icon in the desktop's text colour, so that it reads on light and dark panels alike.
-QIcon trayIcon() {
-    return MenuIcon::make(QApplication::palette().color(QPalette::WindowText));
-}
-
-// Calls back when the desktop's colours change, as from a light theme to a dark one.
-class PaletteWatch : public QObject {
-public:
-    explicit PaletteWatch(std::function<void()> changed) : changed(std::move(changed)) {
-        QApplication::instance()->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == QApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) changed();
-        return false;
-    }
-
-private:
-    std::function<void()> changed;
-};
 
 } // namespace
 
@@ -63,15 +37,13 @@ int runAlone(QApplication& application, SingleInstance& instance) {
     QuitSignals quitSignals;
     quitSignals.quitEventLoop(application);
 
-    QApplication::setWindowIcon(QIcon::fromTheme("vorlane-trelk", trayIcon()));
+    QApplication::setWindowIcon(QIcon::fromTheme("vorlane-trelk", TrayIcon::picture()));
     QtDesktop desktop;
     TrelkModel service(desktop);
     WindowModel model(service);
     UpdateChecker updates(desktop);
     Notifications notifications;
     notifications.follow(service);
-    // Without a tray the window is the way in: it opens at launch and carries the menu.
-    const bool trayThere = QSystemTrayIcon::isSystemTrayAvailable();
     QPointer<ManagerWindow> window;
     QMenu* windowMenu = nullptr;
     const auto openManager = [&] { ManagerWindow::open(window, model, desktop, windowMenu); };
@@ -80,19 +52,16 @@ int runAlone(QApplication& application, SingleInstance& instance) {
         if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
         openManager();
     });
+    const auto showManager = [&] {
+        desktop.activate();
+        openManager();
+    };
     TrayMenu menu(model, updates, desktop, openManager);
-    if (!trayThere) windowMenu = &menu.menu();
-
-    QSystemTrayIcon tray(trayIcon());
-    tray.setToolTip("vorlane Trelk");
-    tray.setContextMenu(&menu.menu());
-    // A click shows the menu too, as a right click does.
-    QObject::connect(&tray, &QSystemTrayIcon::activated, [&](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) menu.menu().popup(QCursor::pos());
-    });
-    PaletteWatch colours([&] { tray.setIcon(trayIcon()); });
-    tray.show(); // a tray that comes later, once the panel has started, still gets the icon
-    if (!trayThere) {
+    TrayIcon tray(menu.menu(), showManager);
+    // Without a tray the window is the way in: it opens at launch and carries the menu. A panel
+    // that comes later gets the icon, and the window stays.
+    if (!tray.shown()) {
+        windowMenu = &menu.menu();
         std::fputs("vorlane Trelk: this desktop shows no tray; its menu is in the window\n", stderr);
         openManager();
     }
@@ -109,6 +78,8 @@ int TrayApp::run(int argc, char** argv) {
         QApplication application(argc, argv);
         application.setQuitOnLastWindowClosed(false); // it lives in the tray
         QApplication::setDesktopFileName("vorlane-trelk");
+        // What panels list the tray item by; the X11 instance name stays the command's.
+        QApplication::setApplicationName("vorlane Trelk");
         SingleInstance instance;
         if (instance.claim()) return runAlone(application, instance);
         if (instance.askToOpen(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString())) return 0;

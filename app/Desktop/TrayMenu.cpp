@@ -6,8 +6,6 @@
 
 #include "TrelkCore/Version.h"
 
-#include <QTimer>
-
 #include <cmath>
 #include <utility>
 
@@ -26,67 +24,112 @@ std::string TrayMenu::jobText(const Job& job) {
         job.state);
 }
 
-TrayMenu::TrayMenu(WindowModel& model, UpdateChecker& updates, DesktopServices& desktop, std::function<void()> openManager)
-    : model(model), updates(updates), desktop(desktop), openManager(std::move(openManager)) {
-    connect(&model, &WindowModel::changed, this, &TrayMenu::rebuildSoon);
-    connect(&updates, &UpdateChecker::changed, this, &TrayMenu::rebuildSoon);
-    rebuild();
+TrayMenu::TrayMenu(WindowModel& model, UpdateChecker& updates, DesktopServices& desktop, std::function<void()> openManager,
+                   std::chrono::milliseconds pace)
+    : model(model), updates(updates), desktop(desktop), openManager(std::move(openManager)), pace(pace) {
+    pending.setSingleShot(true);
+    connect(&pending, &QTimer::timeout, this, &TrayMenu::refresh);
+    connect(&model, &WindowModel::changed, this, &TrayMenu::refreshSoon);
+    connect(&updates, &UpdateChecker::changed, this, &TrayMenu::refreshSoon);
+    refresh();
 }
 
 // Later, once for a burst of changes, and never inside the action that caused the change: an
 // action must not be deleted while it is being triggered.
-void TrayMenu::rebuildSoon() {
-    if (std::exchange(rebuildPending, true)) return;
-    QTimer::singleShot(0, this, [this] {
-        rebuildPending = false;
-        rebuild();
-    });
+void TrayMenu::refreshSoon() {
+    if (pending.isActive()) return;
+    const auto since = std::chrono::milliseconds(sinceRefresh.elapsed());
+    pending.start(since >= pace ? std::chrono::milliseconds(0) : pace - since);
 }
 
-void TrayMenu::rebuild() {
-    items.clear();
-    addText("vorlane Trelk " + TrelkInfo::current().description());
-    addText(model.service().status());
-    addText(model.service().librarySummary());
+void TrayMenu::refresh() {
+    sinceRefresh.start();
+    std::vector<Entry> next = entries();
+    reshape(next);
+    shown = std::move(next);
+    update();
+}
+
+std::vector<TrayMenu::Entry> TrayMenu::entries() const {
+    std::vector<Entry> lines{{"vorlane Trelk " + TrelkInfo::current().description(), {}, false},
+                             {model.service().status(), {}, false},
+                             {model.service().librarySummary(), {}, false}};
     const std::vector<Job> open = model.service().openJobs();
-    if (!open.empty()) items.addSeparator();
-    for (const Job& job : open) addJob(job);
-    items.addSeparator();
-    addCommand("Media manager…", [this] {
-        desktop.activate();
-        openManager();
-    });
-    addCommand("Add masters…", [this] { model.addMasters(); });
-    addCommand("Open Drop here folder", [this] { desktop.open(model.stores().queue.dropFolder()); });
-    addCommand("Open library folder", [this] { desktop.open(model.service().folder()); });
-    addCommand("Forget paired browsers", [this] { model.service().forgetPairedBrowsers(); })->setEnabled(model.service().paired() != 0);
-    items.addSeparator();
+    if (!open.empty()) lines.push_back({});
+    for (const Job& each : open) lines.push_back(job(each));
+    lines.push_back({});
+    lines.push_back({"Media manager…", [this] {
+                         desktop.activate();
+                         openManager();
+                     }});
+    lines.push_back({"Add masters…", [this] { model.addMasters(); }});
+    lines.push_back({"Open Drop here folder", [this] { desktop.open(model.stores().queue.dropFolder()); }});
+    lines.push_back({"Open library folder", [this] { desktop.open(model.service().folder()); }});
+    lines.push_back({"Forget paired browsers", [this] { model.service().forgetPairedBrowsers(); },
+                     model.service().paired() != 0});
+    lines.push_back({});
     if (const std::optional<Version>& version = updates.available())
-        addCommand("Download " + version->description() + "…", [this] {
-            if (updates.downloadURL()) desktop.open(*updates.downloadURL());
+        lines.push_back({"Download " + version->description() + "…", [this] {
+                             if (updates.downloadURL()) desktop.open(*updates.downloadURL());
+                         }});
+    lines.push_back({updates.checking() ? "Checking…" : "Check for updates…", [this] { updates.check(false); },
+                     !updates.checking()});
+    lines.push_back({});
+    lines.push_back({"Quit vorlane Trelk", [this] { desktop.quit(); }, true, true});
+    return lines;
+}
+
+namespace {
+
+bool sameKind(const auto& one, const auto& other) {
+    return one.text.empty() == other.text.empty() && bool(one.action) == bool(other.action) && one.quits == other.quits;
+}
+
+} // namespace
+
+// Each item added or taken away is a layout the panel fetches again: only the lines between the
+// first and the last that changed their kind are made again, as when a job comes or goes.
+void TrayMenu::reshape(const std::vector<Entry>& next) {
+    const QList<QAction*> actions = items.actions();
+    const size_t before = shown.size();
+    size_t same = 0;
+    while (same < before && same < next.size() && sameKind(shown[same], next[same])) ++same;
+    size_t sameAtEnd = 0;
+    while (sameAtEnd < before - same && sameAtEnd < next.size() - same &&
+           sameKind(shown[before - 1 - sameAtEnd], next[next.size() - 1 - sameAtEnd]))
+        ++sameAtEnd;
+    for (size_t i = same; i < before - sameAtEnd; ++i) delete actions[qsizetype(i)];
+    QAction* following = sameAtEnd ? actions[qsizetype(before - sameAtEnd)] : nullptr;
+    for (size_t i = same; i < next.size() - sameAtEnd; ++i) items.insertAction(following, item(next[i]));
+}
+
+QAction* TrayMenu::item(const Entry& entry) {
+    auto* made = new QAction(&items);
+    made->setSeparator(entry.text.empty());
+    if (entry.quits) made->setShortcut(QKeySequence::Quit);
+    // The entry's action as it is when chosen, not as it was when the item was made.
+    if (entry.action)
+        connect(made, &QAction::triggered, this, [this, made] {
+            const qsizetype at = items.actions().indexOf(made);
+            if (at >= 0 && size_t(at) < shown.size() && shown[size_t(at)].action) shown[size_t(at)].action();
         });
-    addCommand(updates.checking() ? "Checking…" : "Check for updates…", [this] {
-        updates.check(false);
-    })->setEnabled(!updates.checking());
-    items.addSeparator();
-    addCommand("Quit vorlane Trelk", [this] { desktop.quit(); })->setShortcut(QKeySequence::Quit);
+    return made;
 }
 
-// A line that says how things stand; choosing it does nothing.
-void TrayMenu::addText(const std::string& text) {
-    items.addAction(QString::fromStdString(text))->setEnabled(false);
+// Qt tells the panel of an item only when its text or state really changes.
+void TrayMenu::update() {
+    const QList<QAction*> actions = items.actions();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i].text.empty()) continue;
+        actions[qsizetype(i)]->setText(QString::fromStdString(shown[i].text));
+        actions[qsizetype(i)]->setEnabled(shown[i].enabled);
+    }
 }
 
-QAction* TrayMenu::addCommand(const std::string& text, std::function<void()> action) {
-    QAction* item = items.addAction(QString::fromStdString(text));
-    connect(item, &QAction::triggered, this, std::move(action));
-    return item;
-}
-
-void TrayMenu::addJob(const Job& job) {
+TrayMenu::Entry TrayMenu::job(const Job& job) const {
     const bool running = job.is<Job::Queued>() || job.is<Job::Making>();
-    addCommand(jobText(job), [this, id = job.id, running] {
-        if (running) model.cancel(id);
-        else model.stores().queue.retry(id);
-    });
+    return {jobText(job), [this, id = job.id, running] {
+                if (running) model.cancel(id);
+                else model.stores().queue.retry(id);
+            }};
 }

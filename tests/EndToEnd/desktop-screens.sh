@@ -75,11 +75,11 @@ until_ok found_port
 found_port
 
 # The tray icon is the program's one window, embedded in the tray: a click on it opens the menu.
-until_ok xdotool search --class vorlane-trelk
-icon=$(xdotool search --class vorlane-trelk | head -1)
+until_ok xdotool search --classname vorlane-trelk
+icon=$(xdotool search --classname vorlane-trelk | head -1)
 read -r x y < <(xdotool getwindowgeometry --shell "$icon" | awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print x+w/2, y+h/2}')
 xdotool mousemove "$x" "$y" click 1
-until_ok test "$(xdotool search --class vorlane-trelk | wc -l)" -gt 1
+until_ok test "$(xdotool search --classname vorlane-trelk | wc -l)" -gt 1
 sleep 0.5
 import -window root "$screens/desktop-menu.png"
 xdotool key Escape

@@ -36,7 +36,7 @@ protected:
         server.answer = std::move(feed);
         updates = std::make_unique<UpdateChecker>(
             user, UpdateChecker::Setup{server.address("/trelk.json"), TrelkInfo::current(), std::chrono::minutes(1)});
-        menu = std::make_unique<TrayMenu>(model, *updates, user, [this] { ++opened; });
+        menu = std::make_unique<TrayMenu>(model, *updates, user, [this] { ++opened; }, std::chrono::milliseconds(0));
     }
     QAction* item(const std::string& text) {
         for (QAction* item : menu->menu().actions())
