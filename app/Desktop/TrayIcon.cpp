@@ -29,7 +29,6 @@ bool watcherThere() {
 TrayIcon::TrayIcon(QMenu& menu, std::function<void()> showManager)
     : menu(menu), showManager(std::move(showManager)),
       panels(watcherService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration) {
-    // Off X11 Qt takes the D-Bus road always, and registers again with each new watcher itself.
     connect(&panels, &QDBusServiceWatcher::serviceRegistered, this, [this] {
         if (!tray) make();
     });
@@ -37,8 +36,8 @@ TrayIcon::TrayIcon(QMenu& menu, std::function<void()> showManager)
         if (XEmbedTray::there()) make();
     });
     QApplication::instance()->installEventFilter(this);
-    if (!onX11() || watcherThere() || XEmbedTray::there()) make();
-    else lookAgain.start(std::chrono::seconds(5));
+    if (watcherThere() || (onX11() && XEmbedTray::there())) make();
+    else if (onX11()) lookAgain.start(std::chrono::seconds(5));
 }
 
 TrayIcon::~TrayIcon() = default;
@@ -53,7 +52,7 @@ bool TrayIcon::shown() const {
 
 void TrayIcon::make() {
     lookAgain.stop();
-    onDBus = !onX11() || watcherThere();
+    onDBus = watcherThere();
     tray = std::make_unique<QSystemTrayIcon>(picture());
     tray->setToolTip("vorlane Trelk");
     tray->setContextMenu(&menu);

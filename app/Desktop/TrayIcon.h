@@ -13,8 +13,9 @@ class QSystemTrayIcon;
 // The program's icon in the desktop's tray, on the road the desktop offers: a StatusNotifierItem
 // over D-Bus with its menu exported, or the older XEmbed tray of X11. A panel that starts after
 // the program still gets the icon, on either road.
-// Qt on X11 chooses its road once and for all, at the first question about the tray. So while
-// neither kind of panel is there, nothing is asked: the icon is made once one comes.
+// Qt chooses its road once and for all, at the first question about the tray, and off X11 it
+// has no other road. So while no panel is there, nothing is asked: the icon is made once one
+// comes, and Qt itself registers it again with a panel that restarts.
 class TrayIcon : public QObject {
 public:
     TrayIcon(QMenu& menu, std::function<void()> showManager);

@@ -4,6 +4,7 @@ as a panel runs them, facing the real program on an X display.
 
 usage: tray-host.py check PROGRAM WORK      the test: item, menu, clicks, pace, a late and a bad panel
        tray-host.py measure PROGRAM WORK    the menu's signals and the CPU time over one 1080p making
+       tray-host.py panel                   a panel that comes now: ends 0 once an item registers
 
 Run it inside `dbus-run-session` with DISPLAY set; WORK is an empty folder that becomes HOME."""
 
@@ -336,7 +337,6 @@ def measure(program_path, work):
     program.stop()
 
     # The same making by `serve` alone, from its start until it says the master is made.
-    os.remove(os.path.join(work, "Movies", "vorlane Library", "Drop here", "concert.mov"))
     alone = work + "/alone"
     os.makedirs(alone)
     serve = subprocess.Popen([program_path, "serve"], env=dict(program.env, HOME=alone), stdout=subprocess.PIPE, text=True)
@@ -351,7 +351,16 @@ def measure(program_path, work):
     serve.wait(20)
 
 
+def panel():
+    watcher = Watcher()
+    if not wait_for(lambda: watcher.items):
+        fail("no item registered with a panel that came late")
+
+
 if __name__ == "__main__":
-    mode, program_path, work = sys.argv[1:4]
-    {"check": check, "measure": measure}[mode](program_path, work)
+    if sys.argv[1] == "panel":
+        panel()
+    else:
+        mode, program_path, work = sys.argv[1:4]
+        {"check": check, "measure": measure}[mode](program_path, work)
     sys.exit(1 if failures else 0)
