@@ -59,7 +59,7 @@ void TrayIcon::make() {
     connect(tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         activated(reason);
     });
-    tray->show(); // an XEmbed tray that comes later, once the panel has started, still gets the icon
+    tray->show(); // Qt shows it again in a tray that restarts
 }
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {

@@ -6,6 +6,9 @@
 
 #include "TrelkCore/Version.h"
 
+#include <QScreen>
+
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -48,6 +51,16 @@ void TrayMenu::refresh() {
     reshape(next);
     shown = std::move(next);
     update();
+    if (items.isVisible()) keepOnScreen();
+}
+
+// An open menu that grows with a longer line grows to the right: it is moved back to show whole.
+void TrayMenu::keepOnScreen() {
+    items.adjustSize();
+    const QRect screen = items.screen()->availableGeometry();
+    const QRect place = items.geometry();
+    items.move(std::clamp(place.x(), screen.left(), std::max(screen.left(), screen.right() + 1 - place.width())),
+               std::clamp(place.y(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - place.height())));
 }
 
 std::vector<TrayMenu::Entry> TrayMenu::entries() const {

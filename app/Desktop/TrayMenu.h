@@ -45,6 +45,7 @@ private:
     void reshape(const std::vector<Entry>& next);
     QAction* item(const Entry& entry);
     void update();
+    void keepOnScreen();
     Entry job(const Job& job) const;
 
     WindowModel& model;
