@@ -81,6 +81,11 @@ void Jobs::setQuiet(double seconds) {
     quiet = seconds;
 }
 
+void Jobs::setProgressPause(std::chrono::milliseconds pause) {
+    std::lock_guard guard(lock);
+    progressPause = pause;
+}
+
 void Jobs::announce() {
     std::function<void()> callback;
     {

@@ -77,6 +77,8 @@ public:
     // under the queue's lock.
     void onChange(std::function<void()> callback);
     void setQuiet(double seconds);
+    // How long after telling a making's progress the next step waits to be told (250 ms).
+    void setProgressPause(std::chrono::milliseconds pause);
 
     std::vector<Job> jobs() const;
     bool idle() const;
@@ -219,7 +221,7 @@ private:
         double fraction;
         std::chrono::steady_clock::time_point at;
     };
-    static constexpr std::chrono::milliseconds progressPause{250};
+    std::chrono::milliseconds progressPause{250};
     std::map<std::string, Told> lastShown;
 
     std::mutex writing;           // orders the writes of dismissed.json and sets.json, never held with lock

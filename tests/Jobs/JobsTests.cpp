@@ -215,6 +215,7 @@ TEST_F(JobsTest, QueueOperationsWhileTheFirstJobIsMaking) {
 }
 
 TEST_F(JobsTest, OnlyThirtyFinishedJobsAreKeptAndProgressIsAnnouncedInHundredths) {
+    jobs->setProgressPause(std::chrono::milliseconds(0));
     for (int i = 0; i < 31; ++i) made(dropped("gone " + std::to_string(i) + ".mp4"));
     EXPECT_EQ(jobs->jobs().size(), 31u) << "pruned only when a job is added";
 
@@ -241,6 +242,20 @@ TEST_F(JobsTest, OnlyThirtyFinishedJobsAreKeptAndProgressIsAnnouncedInHundredths
     ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
     std::lock_guard guard(shownLock);
     EXPECT_EQ(shown, (std::vector<double>{0, 0.004, 0.015}));
+}
+
+TEST_F(JobsTest, ProgressWithinThePauseIsKeptButNotAnnounced) {
+    jobs->setProgressPause(std::chrono::hours(1));
+    std::atomic<int> told = 0;
+    jobs->onChange([&] { ++told; });
+    engine.fractions = {0.004, 0.5, 0.9};
+    engine.holding = true;
+    TestMedia::video(dropped("Slow.mp4"), 322, 182, mpeg4);
+    std::optional<std::string> id = jobs->add(dropped("Slow.mp4"), Origin::dropped);
+    ASSERT_TRUE(eventually([&] { return jobWithID(*jobs, id).state == Job::State(Job::Making{0.9}); }));
+    EXPECT_EQ(told, 3) << "queued, started, and the first step only";
+    jobs->cancel(*id);
+    ASSERT_TRUE(eventually([&] { return jobs->idle(); }));
 }
 
 TEST_F(JobsTest, StoresThatAreNotRecordsReadAsEmptyAndAreSetAside) {
