@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char answer[] = "ok\n";
+constexpr char openedAnswer[] = "ok\n";
+constexpr char headlessAnswer[] = "headless\n";
 constexpr int patienceMs = 2000;
 constexpr qsizetype longestToken = 512;
 constexpr qint64 longestRequest = longestToken + 8;
@@ -94,15 +95,17 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askToOpen(const std::string& activationToken) {
+SingleInstance::Answer SingleInstance::askToOpen(const std::string& activationToken) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(socketPath.string()));
-    if (!socket.waitForConnected(patienceMs)) return false;
+    if (!socket.waitForConnected(patienceMs)) return Answer::none;
     socket.write(openRequest(activationToken));
-    if (!socket.waitForBytesWritten(patienceMs)) return false;
+    if (!socket.waitForBytesWritten(patienceMs)) return Answer::none;
     while (!socket.canReadLine())
-        if (!socket.waitForReadyRead(patienceMs)) return false;
-    return socket.readLine() == answer;
+        if (!socket.waitForReadyRead(patienceMs)) return Answer::none;
+    const QByteArray answer = socket.readLine();
+    if (answer == openedAnswer) return Answer::opened;
+    return answer == headlessAnswer ? Answer::headless : Answer::none;
 }
 
 // A later start of the program, of this user (the folder is private): one request line, then
@@ -122,8 +125,8 @@ void SingleInstance::accept() {
             }
             const std::optional<QString> token = requestedToken(peer->readLine(longestRequest + 1));
             if (!token) return drop();
-            emit openAsked(*token);
-            peer->write(answer);
+            if (windows) emit openAsked(*token);
+            peer->write(windows ? openedAnswer : headlessAnswer);
             peer->disconnectFromServer();
         });
     }

@@ -24,8 +24,11 @@ public:
     // Throws as claim does.
     bool claimLock();
     // Asks the running instance to open its window, handing over the token the desktop gave this
-    // start to bring a window to the front (Wayland's activation); false when none answered.
-    bool askToOpen(const std::string& activationToken = {});
+    // start to bring a window to the front (Wayland's activation).
+    enum class Answer { opened, headless, none };
+    Answer askToOpen(const std::string& activationToken = {});
+    // This instance has no windows (`serve`): a later start is told so rather than that one opened.
+    void withoutWindows() { windows = false; }
 
 signals:
     // The running instance was asked to open its window (a later start of the application);
@@ -38,6 +41,7 @@ private:
 
     std::filesystem::path folder;
     std::filesystem::path socketPath;
+    bool windows = true;
     Files::Descriptor lock;
     // After the lock, so that the socket file goes before the lock is let go.
     QLocalServer server;

@@ -22,3 +22,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/vorlane-trelk.desktop DESTINATION ${CMA
 install(FILES ${PROJECT_SOURCE_DIR}/data/vorlane-trelk-autostart.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlane-trelk/autostart
         RENAME vorlane-trelk.desktop)
+
+# What software centres show of it, with the version --version prints.
+configure_file(${PROJECT_SOURCE_DIR}/data/app.vorlane.Trelk.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/app.vorlane.Trelk.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/app.vorlane.Trelk.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The systemd user unit that runs `serve`, off until a user enables it. It names the program
+# where this install puts it, which a package only knows at install time.
+install(CODE "
+  set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(${PROJECT_SOURCE_DIR}/data/systemd/vorlane-trelk.service.in
+                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/vorlane-trelk.service\" @ONLY)
+")

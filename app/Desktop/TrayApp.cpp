@@ -82,7 +82,13 @@ int TrayApp::run(int argc, char** argv) {
         QApplication::setApplicationName("vorlane Trelk");
         SingleInstance instance;
         if (instance.claim()) return runAlone(application, instance);
-        if (instance.askToOpen(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString())) return 0;
+        switch (instance.askToOpen(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString())) {
+        case SingleInstance::Answer::opened: return 0;
+        case SingleInstance::Answer::headless:
+            std::fputs("vorlane Trelk is running as a service without windows (serve); stop it to use the tray\n", stderr);
+            return 1;
+        case SingleInstance::Answer::none: break;
+        }
         std::fputs("vorlane Trelk is already running\n", stderr);
         return 1;
     } catch (const std::exception& failure) {

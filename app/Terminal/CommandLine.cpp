@@ -1,9 +1,12 @@
 #include "app/Terminal/CommandLine.h"
 
 #include "app/Terminal/CleanupCommand.h"
+#include "app/Terminal/Journal.h"
 #include "app/Terminal/MakeCommand.h"
 #include "app/QuitSignals.h"
+#include "app/Terminal/ServeChecks.h"
 #include "app/Terminal/ServeLog.h"
+#include "app/Terminal/ServiceManager.h"
 #include "app/SingleInstance.h"
 #include "app/Terminal/TerminalDesktop.h"
 #include "app/Service/TrelkModel.h"
@@ -15,6 +18,7 @@
 #include "TrelkCore/Making/AVEngine.h"
 #include "TrelkCore/Making/Decode.h"
 #include "TrelkCore/MediaKinds.h"
+#include "TrelkCore/Platform/Files.h"
 #include "TrelkCore/Version.h"
 
 #include <nlohmann/json.hpp>
@@ -24,6 +28,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,12 +57,22 @@ int usageError() {
     return 2;
 }
 
+std::string errorPrefix() { return Journal::prefix(stderr, Journal::Priority::error); }
+
 // The service without windows: dialogs are asked on the terminal.
 int serve(int argc, char** argv) {
+    if (const std::optional<ServeProblem> problem = serveProblem(Files::home(), Library::defaultFolder())) {
+        std::fprintf(stderr, "%s%s\n", errorPrefix().c_str(), problem->message.c_str());
+        return problem->status;
+    }
+    if (!std::getenv("XDG_RUNTIME_DIR"))
+        std::fprintf(stderr, "%sXDG_RUNTIME_DIR is not set: the lock of the one service is kept in %s instead\n",
+                     Journal::prefix(stderr, Journal::Priority::warning).c_str(), SingleInstance::standardFolder().c_str());
     QCoreApplication application(argc, argv);
     SingleInstance instance;
+    instance.withoutWindows();
     if (!instance.claim()) {
-        std::fputs("vorlane Trelk is already running\n", stderr);
+        std::fprintf(stderr, "%svorlane Trelk is already running\n", errorPrefix().c_str());
         return 1;
     }
     QuitSignals quitSignals;
@@ -65,6 +80,7 @@ int serve(int argc, char** argv) {
     TerminalDesktop desktop(STDIN_FILENO, stdout, quitSignals.descriptor());
     TrelkModel model(desktop);
     ServeLog log(model, stdout);
+    ServiceManager manager(model);
     return application.exec();
 }
 
@@ -140,7 +156,7 @@ int runCommandLine(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::exception& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
+        std::fprintf(stderr, "%s%s\n", errorPrefix().c_str(), failure.what());
         return 1;
     }
 }

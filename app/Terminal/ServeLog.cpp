@@ -66,7 +66,8 @@ void ServeLog::tell(const Job& job, Seen& seen) {
     if (!seen.started) seen.started = std::chrono::steady_clock::now();
     if (job.is<Job::Done>()) line("made · " + job.name());
     else if (const auto* failed = std::get_if<Job::Failed>(&job.state))
-        line("failed · " + job.name() + " · " + (failed->told.empty() ? failed->message : failed->told));
+        line("failed · " + job.name() + " · " + (failed->told.empty() ? failed->message : failed->told),
+             Journal::Priority::warning);
     else if (job.is<Job::Cancelled>()) line("cancelled · " + job.name());
     else return;
     seen.ended = true;
@@ -90,7 +91,7 @@ void ServeLog::tellLeftOut() {
 }
 
 // A file name's control characters would move the cursor or change the colours.
-void ServeLog::line(const std::string& text) {
-    std::fprintf(output, "%s\n", Text::terminalSafe(text).c_str());
+void ServeLog::line(const std::string& text, Journal::Priority priority) {
+    std::fprintf(output, "%s%s\n", Journal::prefix(output, priority).c_str(), Text::terminalSafe(text).c_str());
     std::fflush(output);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/Service/TrelkModel.h"
+#include "app/Terminal/Journal.h"
 
 #include <QObject>
 
@@ -28,7 +29,7 @@ private:
     void tell(const Job& job, Seen& seen);
     void tellLinkedFolders();
     void tellLeftOut();
-    void line(const std::string& text);
+    void line(const std::string& text, Journal::Priority priority = Journal::Priority::info);
 
     const TrelkModel& model;
     std::FILE* output;

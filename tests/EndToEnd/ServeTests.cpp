@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <thread>
@@ -157,6 +160,66 @@ TEST_F(ServeTest, AStoreThatIsANamedPipeIsNeitherWaitedForNorReplaced) {
     EXPECT_TRUE(line.starts_with("listening on") || line.starts_with("Trelk off")) << line;
     service.signal(SIGTERM);
     EXPECT_EQ(service.wait(), 0);
+}
+
+// The socket systemd gives a Type=notify service, in NOTIFY_SOCKET; the next message, or none.
+class NotifySocket {
+public:
+    explicit NotifySocket(const fs::path& path) : fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    std::optional<std::string> next() {
+        pollfd readable{fd.get(), POLLIN, 0};
+        if (::poll(&readable, 1, 10'000) != 1) return std::nullopt;
+        char message[4096];
+        const ssize_t size = ::recv(fd.get(), message, sizeof message, 0);
+        return size < 0 ? std::nullopt : std::optional<std::string>(std::string(message, size_t(size)));
+    }
+
+private:
+    Files::Descriptor fd;
+};
+
+TEST_F(ServeTest, UnderSystemdItSaysWhenReadyAndWhenStoppingAndMarksErrorsForTheJournal) {
+    NotifySocket notify(folder / "notify");
+    std::map<std::string, std::string> managed = environment();
+    managed["NOTIFY_SOCKET"] = (folder / "notify").string();
+    Child service(TRELK_PROGRAM, {"serve"}, managed);
+    if (!listening(service)) GTEST_SKIP() << "the service's ports are taken on this machine";
+    EXPECT_EQ(notify.next(), "READY=1\nSTATUS=Not linked · open VorlaneWeb in Chrome to pair");
+
+    // Its standard error is the journal's stream, as systemd names it.
+    Child second("/bin/sh", {"-c", "exec 2>&1; JOURNAL_STREAM=$(stat -L -c %d:%i /dev/stderr) exec \"$0\" serve", TRELK_PROGRAM},
+                 environment());
+    EXPECT_EQ(second.readAll(), "<3>vorlane Trelk is already running\n");
+    EXPECT_EQ(second.wait(), 1);
+
+    service.signal(SIGTERM);
+    EXPECT_EQ(notify.next(), "STOPPING=1");
+    EXPECT_EQ(service.wait(), 0);
+}
+
+TEST_F(ServeTest, WithoutAHomeOrWithTheLibraryOnADiskNotMountedItSaysSoAndMakesNoFolder) {
+    const auto serve = [&](const fs::path& home) {
+        std::map<std::string, std::string> started = environment();
+        started["HOME"] = home.string();
+        Child child("/bin/sh", {"-c", "exec \"$0\" serve 2>&1 </dev/null", TRELK_PROGRAM}, started);
+        std::string told = child.readAll();
+        return std::pair{told, child.wait()};
+    };
+    const auto [noHome, noHomeStatus] = serve(folder / "gone");
+    EXPECT_THAT(noHome, testing::HasSubstr("no home folder")) << noHome;
+    EXPECT_EQ(noHomeStatus, 1);
+    EXPECT_FALSE(fs::exists(folder / "gone"));
+
+    fs::create_symlink(folder / "disk" / "Movies", folder / "Movies"); // the disk is not mounted
+    const auto [notMounted, notMountedStatus] = serve(folder.path());
+    EXPECT_THAT(notMounted, testing::HasSubstr("does not exist (a disk not mounted yet?)")) << notMounted;
+    EXPECT_EQ(notMountedStatus, 75) << "a service manager may try again";
+    EXPECT_FALSE(fs::exists(folder / "disk"));
 }
 
 TEST_F(ServeTest, InterruptDuringThePairingDialogEndsCleanly) {

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 class SingleInstanceTest : public testing::Test {
 protected:
     // Asked from another thread, as another process would: this one's loop must answer.
-    bool askToOpen(SingleInstance& later, const std::string& activationToken = {}) {
-        std::future<bool> asked = std::async(std::launch::async, [&] { return later.askToOpen(activationToken); });
+    SingleInstance::Answer askToOpen(SingleInstance& later, const std::string& activationToken = {}) {
+        std::future<SingleInstance::Answer> asked = std::async(std::launch::async, [&] { return later.askToOpen(activationToken); });
         EXPECT_TRUE(EventLoop::runUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         return asked.get();
     }
@@ -38,14 +38,25 @@ TEST_F(SingleInstanceTest, ALaterStartFindsTheFirstAndAsksItToOpen) {
 
     SingleInstance later(folder.path());
     EXPECT_FALSE(later.claim());
-    EXPECT_TRUE(askToOpen(later));
-    EXPECT_TRUE(askToOpen(later, "kwin-4712_TIME0")) << "the desktop's activation token goes along";
-    EXPECT_TRUE(askToOpen(later, "two\nlines")) << "a token that cannot be sent is left behind";
+    EXPECT_EQ(askToOpen(later), SingleInstance::Answer::opened);
+    EXPECT_EQ(askToOpen(later, "kwin-4712_TIME0"), SingleInstance::Answer::opened) << "the desktop's activation token goes along";
+    EXPECT_EQ(askToOpen(later, "two\nlines"), SingleInstance::Answer::opened) << "a token that cannot be sent is left behind";
     EXPECT_EQ(tokens, (std::vector<QString>{"", "kwin-4712_TIME0", ""}));
 
     first.reset();
-    EXPECT_FALSE(askToOpen(later)) << "nobody answers once the first has gone";
+    EXPECT_EQ(askToOpen(later), SingleInstance::Answer::none) << "nobody answers once the first has gone";
     EXPECT_TRUE(later.claim()) << "the lock went with it";
+}
+
+TEST_F(SingleInstanceTest, AServiceWithoutWindowsSaysSoAndOpensNothing) {
+    SingleInstance first(folder.path());
+    first.withoutWindows();
+    int asked = 0;
+    QObject::connect(&first, &SingleInstance::openAsked, [&] { ++asked; });
+    ASSERT_TRUE(first.claim());
+    SingleInstance later(folder.path());
+    EXPECT_EQ(askToOpen(later), SingleInstance::Answer::headless);
+    EXPECT_EQ(asked, 0);
 }
 
 TEST_F(SingleInstanceTest, ASocketAndLockLeftByACrashedRunDoNotBlockTheNextStart) {
@@ -63,7 +74,7 @@ TEST_F(SingleInstanceTest, ASocketAndLockLeftByACrashedRunDoNotBlockTheNextStart
     QObject::connect(&next, &SingleInstance::openAsked, [&] { ++opened; });
     ASSERT_TRUE(next.claim());
     SingleInstance later(folder.path());
-    EXPECT_TRUE(askToOpen(later));
+    EXPECT_EQ(askToOpen(later), SingleInstance::Answer::opened);
     EXPECT_EQ(opened, 1);
 }
 

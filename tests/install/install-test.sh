@@ -44,6 +44,22 @@ for size in 16 24 32 48 64 128 256; do
   [[ $(file -b "$png") == "PNG image data, $size x $size,"* ]] || fail "$png: $(file -b "$png")"
 done
 
+# The manual page renders without a warning and names itself, the metainfo is valid, and the
+# unit is one systemd takes (its program named where this tree put it, as systemd checks it).
+manual=$usr/share/man/man1/vorlane-trelk.1.gz
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$manual" 2>&1 >/dev/null) || fail "man cannot render $manual"
+[[ -z $warnings ]] || fail "the manual page warns: $warnings"
+[[ $(lexgrog "$manual") == *'"vorlane-trelk - '* ]] || fail "lexgrog finds no NAME line: $(lexgrog "$manual")"
+appstreamcli validate --no-net "$usr/share/metainfo/app.vorlane.Trelk.metainfo.xml" >/dev/null ||
+  fail "the metainfo is not valid"
+unit=$usr/lib/systemd/user/vorlane-trelk.service
+grep -qx "ExecStart=$prefix/bin/vorlane-trelk serve" "$unit" || fail "the unit does not run this tree's serve"
+mkdir -m 700 "$work/runtime"
+sed "s|^ExecStart=/|ExecStart=$work/root/|" "$unit" >"$work/vorlane-trelk.service"
+verified=$(XDG_RUNTIME_DIR=$work/runtime systemd-analyze --user --man=no verify "$work/vorlane-trelk.service" 2>&1) ||
+  fail "systemd-analyze verify fails: $verified"
+[[ -z $verified ]] || fail "systemd-analyze verify warns: $verified"
+
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
 debs=("$work"/package/vorlane-trelk_*_*.deb)
 deb=${debs[0]}
@@ -61,7 +77,12 @@ for wanted in "./usr/bin/vorlane-trelk -> ../lib/vorlane-trelk/vorlane-trelk" \
               "./usr/share/applications/vorlane-trelk.desktop" \
               "./usr/share/vorlane-trelk/autostart/vorlane-trelk.desktop" \
               "./usr/share/icons/hicolor/scalable/apps/vorlane-trelk.svg" \
-              "./usr/share/icons/hicolor/16x16/apps/vorlane-trelk.png"; do
+              "./usr/share/icons/hicolor/16x16/apps/vorlane-trelk.png" \
+              "./usr/share/man/man1/vorlane-trelk.1.gz" \
+              "./usr/share/doc/vorlane-trelk/copyright" \
+              "./usr/share/doc/vorlane-trelk/changelog.gz" \
+              "./usr/share/metainfo/app.vorlane.Trelk.metainfo.xml" \
+              "./usr/lib/systemd/user/vorlane-trelk.service"; do
   grep -qF -- "$wanted" <<<"$contents" || fail "the package lacks $wanted"
 done
 # Inside /usr the links to the FFmpeg programs are relative, and lead to them once installed.
@@ -72,6 +93,20 @@ for tool in ffmpeg ffprobe; do
 done
 outside=$(grep -v -e '^\./$' -e '^\./usr/' <<<"$contents" || true)
 [[ -z $outside ]] || fail "the package puts files outside /usr: $outside"
+
+# The changelog's entry is the version the program prints.
+version=$(dpkg-deb -f "$deb" Version)
+[[ $("$command" --version) == "vorlane Trelk $version" ]] || fail "the package is $version, the program $("$command" --version)"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/vorlane-trelk/changelog.gz | gzip -d | head -1 >"$work/entry"
+[[ $(<"$work/entry") == "vorlane-trelk ($version) "* ]] || fail "the changelog's last entry is $(<"$work/entry")"
+
+# Every tag lintian finds at its default level is a fault, but its notes.
+if command -v lintian >/dev/null; then
+  tags=$(lintian --no-cfg "$deb" 2>&1 | grep -v -e '^[IPNX]: ' -e '^running with root privileges' || true)
+  [[ -z $tags ]] || fail "lintian: $tags"
+fi
+
+bash "$(dirname "$0")/throwaway-root.sh" "$deb" "$work/system" || fail "the package does not install, run and go cleanly"
 
 echo "install checks: $failures failed"
 [[ $failures -eq 0 ]]
