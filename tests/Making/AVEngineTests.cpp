@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -490,28 +491,39 @@ TEST(AVEngineMake, AReaderFailureAfterThePicturesBeganFailsTheMakingWithoutARetr
 class CancelAt {
 public:
     enum class Point { encoderWait, soundPump };
-    explicit CancelAt(Point point, int pictures = 1) : point(point), pictures(pictures) {}
+    // The making runs on the thread that asks for it; the sound pump on a thread of its own.
+    explicit CancelAt(Point point, int pictures = 1)
+        : point(point), pictures(pictures), making(std::this_thread::get_id()) {}
 
     void progressed() {
-        std::lock_guard guard(lock);
-        making = std::this_thread::get_id();
-        asksSinceProgress = 0;
-        ++reported;
+        {
+            std::lock_guard guard(lock);
+            asksSinceProgress = 0;
+            ++reported;
+        }
+        progress.notify_all();
     }
 
     bool cancelled() {
-        std::lock_guard guard(lock);
-        if (reported < pictures) return cancel;
+        std::unique_lock guard(lock);
         const bool fromMaking = std::this_thread::get_id() == making;
-        if (point == Point::soundPump ? !fromMaking : fromMaking && ++asksSinceProgress == 2) cancel = true;
+        if (point == Point::soundPump && !fromMaking) {
+            // The pump is held until the pictures are placed, so that it sees the cancel after
+            // them however fast it reads.
+            progress.wait_for(guard, std::chrono::seconds(10), [&] { return reported >= pictures; });
+            cancel = cancel || reported >= pictures;
+        } else if (point == Point::encoderWait && reported >= pictures && fromMaking && ++asksSinceProgress == 2) {
+            cancel = true;
+        }
         return cancel;
     }
 
 private:
     const Point point;
     const int pictures;
-    std::mutex lock; // guards making, asksSinceProgress, reported, cancel
-    std::thread::id making;
+    const std::thread::id making;
+    std::mutex lock; // guards asksSinceProgress, reported, cancel
+    std::condition_variable progress;
     int asksSinceProgress = 0;
     int reported = 0;
     bool cancel = false;
