@@ -15,8 +15,9 @@ fail() {
 
 # A prefix away from the FFmpeg programs, whose links then name them absolutely and work in DESTDIR.
 prefix=/opt/vorlane-trelk
-DESTDIR=$work/root "$cmake" --install "$build" --prefix $prefix >/dev/null
-usr=$work/root$prefix
+tree=$work/tree
+DESTDIR=$tree "$cmake" --install "$build" --prefix $prefix >/dev/null
+usr=$tree$prefix
 program=$usr/lib/vorlane-trelk/vorlane-trelk
 
 # The command in bin is a relative link to the program, so that the tree can move as a whole.
@@ -55,7 +56,7 @@ appstreamcli validate --no-net "$usr/share/metainfo/app.vorlane.Trelk.metainfo.x
 unit=$usr/lib/systemd/user/vorlane-trelk.service
 grep -qx "ExecStart=$prefix/bin/vorlane-trelk serve" "$unit" || fail "the unit does not run this tree's serve"
 mkdir -m 700 "$work/runtime"
-sed "s|^ExecStart=/|ExecStart=$work/root/|" "$unit" >"$work/vorlane-trelk.service"
+sed "s|^ExecStart=/|ExecStart=$tree/|" "$unit" >"$work/vorlane-trelk.service"
 verified=$(XDG_RUNTIME_DIR=$work/runtime systemd-analyze --user --man=no verify "$work/vorlane-trelk.service" 2>&1) ||
   fail "systemd-analyze verify fails: $verified"
 [[ -z $verified ]] || fail "systemd-analyze verify warns: $verified"
